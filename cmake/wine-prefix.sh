@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Creates the Wine prefix named by $1 when it is missing; safe to call from parallel tests.
+set -euo pipefail
+
+prefix=$1
+mkdir -p "$(dirname "$prefix")"
+export WINEPREFIX="$prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset WINEARCH
+
+[ -f "$prefix/.orvet-ready" ] && exit 0
+
+exec 9>"$prefix.lock"
+flock 9
+[ -f "$prefix/.orvet-ready" ] && exit 0
+
+rm -rf "$prefix"
+wineboot -i >/dev/null 2>&1 </dev/null
+reg() { wine reg add "$@" /f >/dev/null 2>&1 </dev/null; }
+reg 'HKCU\Software\Wine' /v Version /d win81
+# A closing box must not wait for a window manager, and a crash must end a test, not hang it.
+reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
+reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
+wineserver -w
+touch "$prefix/.orvet-ready"

@@ -1,0 +1,51 @@
+#include "document_text.h"
+
+LeadByteTable LeadByteTableFromRanges(const unsigned char* ranges, std::size_t count) noexcept {
+    LeadByteTable table{};
+    for (std::size_t i = 0; i + 1 < count; i += 2) {
+        const unsigned first = ranges[i];
+        const unsigned last = ranges[i + 1];
+        if (first == 0 && last == 0) break;
+        for (unsigned b = first; b <= last && b < table.size(); ++b) table[b] = true;
+    }
+    return table;
+}
+
+namespace {
+
+// Whether `pos` starts a character. Position p - k is known to start one when the byte before it is
+// not a lead byte (that byte ends a character either way); from there the k lead-table bytes pair up.
+bool IsCharacterStart(std::string_view text, std::size_t pos, const LeadByteTable& leadBytes) noexcept {
+    std::size_t leadRun = 0;
+    while (leadRun < pos && leadBytes[static_cast<unsigned char>(text[pos - leadRun - 1])]) ++leadRun;
+    return leadRun % 2 == 0;
+}
+
+}  // namespace
+
+std::size_t FindSequence(std::string_view text, std::string_view sequence,
+                         const LeadByteTable& leadBytes) noexcept {
+    // Candidates come from a plain byte search; only those that fall on a trail byte are dropped.
+    // The backward scans of successive candidates never overlap, so the whole search stays linear.
+    for (std::size_t pos = text.find(sequence); pos != std::string_view::npos;
+         pos = text.find(sequence, pos + 1)) {
+        if (IsCharacterStart(text, pos, leadBytes)) return pos;
+    }
+    return std::string_view::npos;
+}
+
+bool InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes) {
+    if (FindSequence(text, kCompatibilityTag, leadBytes) != std::string_view::npos) return false;
+    std::size_t head = FindSequence(text, kHeadTagLower, leadBytes);
+    if (head == std::string_view::npos) head = FindSequence(text, kHeadTagUpper, leadBytes);
+    if (head == std::string_view::npos) return false;
+    text.insert(head + kHeadTagLower.size(), kCompatibilityTag);
+    return true;
+}
+
+bool ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes) {
+    const std::size_t comment = FindSequence(text, kInternetZoneComment, leadBytes);
+    if (comment == std::string_view::npos) return false;
+    text.replace(comment, kInternetZoneComment.size(), kLocalMachineComment);
+    return true;
+}

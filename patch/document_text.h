@@ -1,0 +1,34 @@
+// The text edits of a manual page: platform-neutral, no I/O.
+// A document text is the page's bytes as they are on disk; nothing is converted.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Which byte values open a double-byte character in the ANSI code page; all false for a single-byte one.
+using LeadByteTable = std::array<bool, 256>;
+
+inline constexpr std::string_view kCompatibilityTag =
+    R"(<meta http-equiv="X-UA-Compatible" content="IE=edge" />)";
+inline constexpr std::string_view kHeadTagLower = "<head>";
+inline constexpr std::string_view kHeadTagUpper = "<HEAD>";
+inline constexpr std::string_view kInternetZoneComment = "<!-- saved from url=(0014)about:internet -->";
+inline constexpr std::string_view kLocalMachineComment = "<!-- saved from url=(0016)http://localhost -->";
+
+// Builds the table from code-page lead-byte ranges: pairs of first and last byte, ended by a 0 pair
+// or by `count`, as the platform's code-page information lists them.
+[[nodiscard]] LeadByteTable LeadByteTableFromRanges(const unsigned char* ranges, std::size_t count) noexcept;
+
+// Index of the first occurrence of `sequence` that starts on a character boundary, stepping over the
+// second byte of every double-byte character; std::string_view::npos when there is none.
+[[nodiscard]] std::size_t FindSequence(std::string_view text, std::string_view sequence,
+                                       const LeadByteTable& leadBytes) noexcept;
+
+// Puts the compatibility tag right after the first "<head>" (or, when there is none, the first
+// "<HEAD>") unless the text holds the tag already. Returns whether the text changed.
+bool InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes);
+
+// Replaces the first Internet-zone comment with the local-machine one. Returns whether the text changed.
+bool ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes);

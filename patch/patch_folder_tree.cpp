@@ -1,0 +1,50 @@
+// The depth-first walk of one manual folder.
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include <string>
+#include <string_view>
+
+#include "patch.h"
+#include "unique_handle.h"
+
+namespace {
+
+// Equality that folds the letters A to Z only, whatever the user's locale.
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsDocumentName(const wchar_t* name) noexcept {
+    const std::wstring_view extension = ::PathFindExtensionW(name);
+    return EqualsIgnoringAsciiCase(extension, L".htm") || EqualsIgnoringAsciiCase(extension, L".html");
+}
+
+}  // namespace
+
+int PatchFolderTree(const std::wstring& folder) {
+    int result = 0;
+    const std::wstring pattern = folder + L"\\*.*";
+    // Windows lists no pattern beyond its path limit; refusing it here too ends every cycle of
+    // directory links, also where the listing itself would accept longer paths.
+    if (pattern.size() + 1 > MAX_PATH) return 0;
+
+    WIN32_FIND_DATAW entry{};
+    const UniqueFindHandle listing(::FindFirstFileW(pattern.c_str(), &entry));
+    if (!listing) return 0;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            // Covers "." and "..", and every directory whose name begins with a dot.
+            if (entry.cFileName[0] != L'.') result = PatchFolderTree(folder + L'\\' + entry.cFileName);
+        } else if (IsDocumentName(entry.cFileName)) {
+            result = PatchDocument(folder + L'\\' + entry.cFileName);
+        }
+    } while (::FindNextFileW(listing.get(), &entry));
+    return result;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, everything the build, the tests and the demo need.
+# Safe to run again: apt skips what is already there.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps.sh: run as root" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+# wine32 is an i386 package; the architecture must be known before the index is read.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+
+packages=(
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+    googletest libgtest-dev libbenchmark-dev
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+    wine wine32:i386 wine64
+    xvfb xauth x11-apps imagemagick diffutils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
