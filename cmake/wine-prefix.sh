@@ -16,8 +16,8 @@ flock 9
 [ -f "$prefix/.orvet-ready" ] && exit 0
 
 rm -rf "$prefix"
-wineboot -i >/dev/null 2>&1 </dev/null
-reg() { wine reg add "$@" /f >/dev/null 2>&1 </dev/null; }
+wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+reg() { wine reg add "$@" /f >/dev/null 2>&1 </dev/null 9>&-; }
 reg 'HKCU\Software\Wine' /v Version /d win81
 # A closing box must not wait for a window manager, and a crash must end a test, not hang it.
 reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N

@@ -15,11 +15,12 @@ unset WINEARCH
 "$here/wine-prefix.sh" "$WINEPREFIX"
 
 # One long-lived server keeps every test from paying for a server start. The services that Wine
-# starts with it must not inherit this program's output: they would hold the caller's pipe open.
+# starts with it must not inherit this program's output: they would hold the caller's pipe open,
+# nor the lock, which they would hold for as long as the server lives.
 exec 9>"$WINEPREFIX.lock"
 flock 9
-if wineserver -p 120 >/dev/null 2>&1 </dev/null; then
-    wine wineboot.exe >/dev/null 2>&1 </dev/null || true
+if wineserver -p 120 >/dev/null 2>&1 </dev/null 9>&-; then
+    wine wineboot.exe >/dev/null 2>&1 </dev/null 9>&- || true
 fi
 exec 9>&-
 

@@ -1,0 +1,252 @@
+#include "machine.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+
+#include "unique_handle.h"
+
+namespace machine {
+namespace {
+
+constexpr wchar_t kMakerKey[] = L"SOFTWARE\\Halvern Corporation";
+constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\Orvet Manual Contents Update.exe";
+
+struct FreeCoTaskMem {
+    void operator()(wchar_t* text) const noexcept { ::CoTaskMemFree(text); }
+};
+
+// Every open names its view, also for the subkeys, so that nothing depends on how the platform
+// carries a view over to keys opened relative to another.
+LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view) {
+    std::vector<std::wstring> children;
+    {
+        UniqueRegKey key;
+        const LSTATUS status =
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put());
+        if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        for (DWORD index = 0;; ++index) {
+            wchar_t name[256];
+            DWORD length = ARRAYSIZE(name);
+            if (::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            children.emplace_back(name, length);
+        }
+    }
+    for (const std::wstring& child : children) {
+        const LSTATUS status = DeleteKeyTree(path + L"\\" + child, view);
+        if (status != ERROR_SUCCESS) return status;
+    }
+    const LSTATUS status = ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0);
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+    wchar_t* raw = nullptr;
+    const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    const std::unique_ptr<wchar_t, FreeCoTaskMem> owned(raw);
+    if (FAILED(status) || raw == nullptr) return {};
+    return raw;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool ClearMachine() {
+    bool cleared = DeleteKeyTree(kMakerKey, kView32) == ERROR_SUCCESS;
+    cleared = DeleteKeyTree(kMakerKey, kView64) == ERROR_SUCCESS && cleared;
+    const LSTATUS appDefaults = ::RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
+    cleared = (appDefaults == ERROR_SUCCESS || appDefaults == ERROR_FILE_NOT_FOUND) && cleared;
+    for (int row = 1; row <= 4; ++row) {
+        const std::wstring folder = ManualFolder(row);
+        cleared = !folder.empty() && DeleteTree(folder) && cleared;
+        // The folders above are the maker's, made by an earlier scenario; gone once empty.
+        for (std::wstring parent = ParentOf(folder); parent.size() > 3; parent = ParentOf(parent)) {
+            if (parent == KnownFolder(FOLDERID_ProgramData) || !::RemoveDirectoryW(parent.c_str())) break;
+        }
+    }
+    return cleared;
+}
+
+LSTATUS SetReportedWindows(const wchar_t* version) {
+    UniqueRegKey key;
+    LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    const DWORD size = static_cast<DWORD>((std::wcslen(version) + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), size);
+}
+
+LSTATUS WriteValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD type, const void* data,
+                   DWORD size) {
+    UniqueRegKey opened;
+    const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             KEY_SET_VALUE | view, nullptr, opened.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return ::RegSetValueExW(opened.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+LSTATUS WriteRecord(const wchar_t* key, REGSAM view, const std::optional<std::wstring>& version) {
+    if (version) {
+        const DWORD size = static_cast<DWORD>((version->size() + 1) * sizeof(wchar_t));
+        return WriteValue(key, view, L"version", REG_SZ, version->c_str(), size);
+    }
+    UniqueRegKey opened;
+    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | view,
+                             nullptr, opened.put(), nullptr);
+}
+
+LSTATUS SetLaunchInstaller(DWORD flag) {
+    return WriteValue(kUpdaterKey, kView32, L"LaunchInstaller", REG_DWORD, &flag, sizeof flag);
+}
+
+bool KeyExists(const wchar_t* key, REGSAM view) {
+    UniqueRegKey opened;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, opened.put()) == ERROR_SUCCESS;
+}
+
+LSTATUS ReadValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD& type,
+                  std::vector<BYTE>& data) {
+    type = REG_NONE;
+    data.clear();
+    UniqueRegKey opened;
+    LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, opened.put());
+    if (status != ERROR_SUCCESS) return status;
+    DWORD size = 0;
+    status = ::RegQueryValueExW(opened.get(), name, nullptr, nullptr, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    std::vector<BYTE> bytes(size);
+    DWORD readType = REG_NONE;
+    status = ::RegQueryValueExW(opened.get(), name, nullptr, &readType, bytes.data(), &size);
+    if (status != ERROR_SUCCESS) return status;
+    bytes.resize(size);
+    type = readType;
+    data = std::move(bytes);
+    return ERROR_SUCCESS;
+}
+
+std::wstring ManualFolder(int row) {
+    if (row == 1) {
+        wchar_t windows[MAX_PATH];
+        const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return {};
+        const std::wstring path(windows, length);
+        const std::size_t slash = path.find(L'\\');
+        const std::wstring root = slash == std::wstring::npos ? path + L"\\" : path.substr(0, slash + 1);
+        return root + L"Documentation\\Orvet User Guide";
+    }
+    static constexpr const wchar_t* kCareFolders[] = {L"BasicManual", L"Localsite", L"UpdatedManual"};
+    if (row < 2 || row > 4) return {};
+    const std::wstring programData = KnownFolder(FOLDERID_ProgramData);
+    if (programData.empty()) return {};
+    return programData + L"\\Halvern Corporation\\Orvet Care\\" + kCareFolders[row - 2];
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    const int made = ::SHCreateDirectoryExW(nullptr, ParentOf(path).c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS) return false;
+    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7fffffff) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() &&
+        (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+         read != bytes.size())) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool DeleteTree(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
+    // A link is removed, never followed.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry{};
+        const UniqueFindHandle listing(::FindFirstFileW((path + L"\\*").c_str(), &entry));
+        if (listing) {
+            do {
+                const std::wstring name = entry.cFileName;
+                if (name != L"." && name != L".." && !DeleteTree(path + L"\\" + name)) return false;
+            } while (::FindNextFileW(listing.get(), &entry));
+        }
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != 0
+                                                   : ::DeleteFileW(path.c_str()) != 0;
+}
+
+std::optional<DWORD> RunToExit(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs,
+                               std::wstring& failure, const std::function<void(HANDLE)>& poll) {
+    failure.clear();
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started)) {
+        failure = L"CreateProcessW failed with error " + std::to_wstring(::GetLastError());
+        return std::nullopt;
+    }
+    const UniqueKernelHandle process(started.hProcess);
+    const UniqueKernelHandle thread(started.hThread);
+
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    DWORD waited = WAIT_TIMEOUT;
+    if (poll) {
+        for (ULONGLONG now = ::GetTickCount64(); waited == WAIT_TIMEOUT && now < deadline;
+             now = ::GetTickCount64()) {
+            poll(process.get());
+            waited = ::WaitForSingleObject(process.get(),
+                                           static_cast<DWORD>(std::min<ULONGLONG>(5, deadline - now)));
+        }
+    } else {
+        waited = ::WaitForSingleObject(process.get(), timeoutMs);
+    }
+    if (waited != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 255);
+        (void)::WaitForSingleObject(process.get(), 5000);
+        failure = L"no exit within " + std::to_wstring(timeoutMs) + L" ms; terminated";
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process.get(), &code)) {
+        failure = L"GetExitCodeProcess failed with error " + std::to_wstring(::GetLastError());
+        return std::nullopt;
+    }
+    return code;
+}
+
+std::wstring WindowsPath(std::wstring path) {
+    if (path.empty() || path.front() != L'/') return path;
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return L"Z:" + path;
+}
+
+}  // namespace machine

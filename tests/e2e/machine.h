@@ -1,0 +1,75 @@
+// The machine state that the update run reads and leaves behind, set up, read back and cleared through
+// the Win32 API: the Windows version Wine reports to the executable, the product records in their
+// registry views, the updater flag, the four manual folders and the stamp. Shared by the end-to-end
+// tests and the whole-run benchmark, which both run in a Wine prefix of their own.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+inline constexpr wchar_t kExeName[] = L"Orvet Manual Contents Update.exe";
+inline constexpr wchar_t kManualRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual";
+inline constexpr wchar_t kCareRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Care";
+inline constexpr wchar_t kStampRecord[] =
+    L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
+inline constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Halvern Corporation\\Orvet Update";
+
+// A 32-bit process in a 64-bit prefix: the view the executable reads natively, and the other one.
+inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
+inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+
+// Removes every trace of a previous scenario: the maker's keys in both views, the per-executable Windows
+// version, and the four manual folders. Returns false when something could not be removed.
+[[nodiscard]] bool ClearMachine();
+
+// "win7", "win8", "win81", "win10": what Wine reports to the executable, whatever its manifest says up
+// to the release it names.
+[[nodiscard]] LSTATUS SetReportedWindows(const wchar_t* version);
+
+// Creates the record `key` in `view`; with a version, also its "version" value as REG_SZ.
+[[nodiscard]] LSTATUS WriteRecord(const wchar_t* key, REGSAM view,
+                                  const std::optional<std::wstring>& version);
+
+// Sets HKLM `key` in `view`, value `name`, to `data` of `type`, creating the key.
+[[nodiscard]] LSTATUS WriteValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD type,
+                                 const void* data, DWORD size);
+
+[[nodiscard]] LSTATUS SetLaunchInstaller(DWORD flag);
+
+[[nodiscard]] bool KeyExists(const wchar_t* key, REGSAM view);
+
+// Reads HKLM `key` in `view`, value `name`. On failure `type` and `data` are cleared.
+[[nodiscard]] LSTATUS ReadValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD& type,
+                                std::vector<BYTE>& data);
+
+// The four target folders in the run's order: row 1 under the drive root of the Windows folder, rows 2
+// to 4 under ProgramData. Empty when the platform can't name the base.
+[[nodiscard]] std::wstring ManualFolder(int row);
+
+// Writes `bytes` as the whole file, creating the folders above it.
+[[nodiscard]] bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// The whole file, or nothing when it can't be read.
+[[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
+
+// Deletes a folder with everything below it, read-only files included. True when it is gone.
+[[nodiscard]] bool DeleteTree(const std::wstring& path);
+
+// Starts `exe` with `arguments` (the program name is put in front) and waits up to `timeoutMs`; a run
+// that takes longer is terminated. Returns the exit code, or nothing when the start failed or the run
+// timed out, and then `failure` says which. `poll`, when given, sees the running process every few
+// milliseconds.
+[[nodiscard]] std::optional<DWORD> RunToExit(const std::wstring& exe, const std::wstring& arguments,
+                                             DWORD timeoutMs, std::wstring& failure,
+                                             const std::function<void(HANDLE)>& poll = {});
+
+// A Unix path (from CTest or a script) as Wine sees it: "/a/b" becomes "Z:\a\b"; others are kept.
+[[nodiscard]] std::wstring WindowsPath(std::wstring path);
+
+}  // namespace machine

@@ -1,0 +1,320 @@
+// The real executable, started with CreateProcessW on a machine set up through the Win32 API in this
+// build's Wine prefix: its exit code and what it left behind. Every scenario starts from a cleared
+// machine and clears it again. Scenarios set the updater flag, so that a run never waits on a notice.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "unique_handle.h"
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 60'000;
+constexpr DWORD kNotRun = 0xFFFFFFFF;
+
+const std::string kZone = "<!-- saved from url=(0014)about:internet -->";
+const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
+const std::string kTag = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\" />";
+
+// A page as installed and as the run must leave it.
+struct Page {
+    int row;
+    const wchar_t* name;  // below the row's folder
+    std::string before;
+    std::string after;
+    bool readOnly = false;
+};
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring PagePath(const Page& page) {
+    return machine::ManualFolder(page.row) + L"\\" + page.name;
+}
+
+std::string NeedsBoth(const std::string& title) {
+    return kZone + "\r\n<html>\r\n<head>\r\n<title>" + title + "</title>\r\n</head>\r\n<body><p>" + title +
+           "</p></body>\r\n</html>\r\n";
+}
+std::string BothDone(const std::string& title) {
+    return kLocal + "\r\n<html>\r\n<head>" + kTag + "\r\n<title>" + title +
+           "</title>\r\n</head>\r\n<body><p>" + title + "</p></body>\r\n</html>\r\n";
+}
+
+// One page that needs both changes in every folder, and a file beside it that looks like one but is not.
+std::vector<Page> OnePagePerFolder() {
+    std::vector<Page> pages;
+    for (int row = 1; row <= 4; ++row) {
+        const std::string title = "Row " + std::to_string(row);
+        pages.push_back({row, L"page.htm", NeedsBoth(title), BothDone(title)});
+        pages.push_back({row, L"notes.txt", NeedsBoth(title), NeedsBoth(title)});
+    }
+    pages.push_back({2, L"readonly.htm", NeedsBoth("Read-only"), BothDone("Read-only"), true});
+    return pages;
+}
+
+// The machine as the maker's products leave it: the Manual record in the view the 32-bit tool reads.
+void MakeEligible(const wchar_t* windows = L"win81") {
+    ASSERT_EQ(machine::SetReportedWindows(windows), ERROR_SUCCESS);
+    ASSERT_EQ(machine::WriteRecord(machine::kManualRecord, machine::kView32, std::wstring(L"3.0.0.08100")),
+              ERROR_SUCCESS);
+}
+
+class EndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t buffer[MAX_PATH * 2];
+        const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
+        ASSERT_GT(length, 0u) << "ORVET_EXE names the executable under test";
+        ASSERT_LT(length, ARRAYSIZE(buffer));
+        exe_ = machine::WindowsPath(std::wstring(buffer, length));
+        ASSERT_NE(::GetFileAttributesW(exe_.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(exe_);
+        ASSERT_TRUE(machine::ClearMachine());
+        // Started by the updater: no notice may ever hold a run up.
+        ASSERT_EQ(machine::SetLaunchInstaller(1), ERROR_SUCCESS);
+    }
+
+    void TearDown() override { EXPECT_TRUE(machine::ClearMachine()); }
+
+    void Install(const std::vector<Page>& pages) {
+        for (const Page& page : pages) {
+            ASSERT_TRUE(machine::WriteFileBytes(PagePath(page), page.before)) << Narrow(PagePath(page));
+            if (page.readOnly) {
+                ASSERT_TRUE(::SetFileAttributesW(PagePath(page).c_str(), FILE_ATTRIBUTE_READONLY));
+            }
+        }
+    }
+
+    DWORD RunExe() {
+        std::wstring failure;
+        const std::optional<DWORD> code = machine::RunToExit(exe_, L"", kRunTimeoutMs, failure);
+        if (!code) {
+            ADD_FAILURE() << Narrow(failure);
+            return kNotRun;
+        }
+        return *code;
+    }
+
+    std::wstring exe_;
+};
+
+void ExpectPages(const std::vector<Page>& pages, bool patched, const std::string& context) {
+    for (const Page& page : pages) {
+        const std::wstring path = PagePath(page);
+        const std::optional<std::string> now = machine::ReadFileBytes(path);
+        ASSERT_TRUE(now) << context << ": " << Narrow(path);
+        EXPECT_EQ(*now, patched ? page.after : page.before) << context << ": " << Narrow(path);
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, page.readOnly)
+            << context << ": " << Narrow(path);
+    }
+}
+
+void ExpectStamp(const std::string& context) {
+    static const wchar_t kStamp[] = L"1.0.0.10080";
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kView32, L"version", type, data),
+              ERROR_SUCCESS)
+        << context;
+    EXPECT_EQ(type, DWORD{REG_SZ}) << context;
+    ASSERT_EQ(data.size(), sizeof kStamp) << context;
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t)),
+              std::wstring(kStamp, ARRAYSIZE(kStamp)))
+        << context;
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView64)) << context << ": 64-bit view";
+}
+
+void ExpectNoStamp(const std::string& context) {
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView32)) << context;
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView64)) << context;
+}
+
+// A product record in one view: absent, a key without "version", or a key with that version.
+struct Record {
+    bool present;
+    const wchar_t* version;
+};
+constexpr Record kAbsent{false, nullptr};
+constexpr Record kNoVersion{true, nullptr};
+constexpr Record Version(const wchar_t* version) {
+    return {true, version};
+}
+
+struct EligibilityCase {
+    const char* name;
+    const wchar_t* windows;
+    Record manual32;
+    Record manual64;
+    Record care32;
+    Record care64;
+    DWORD exitCode;
+};
+
+const EligibilityCase kEligibilityCases[] = {
+    // Product records, on Windows 8.1.
+    {"AcceptedManual", L"win81", Version(L"3.0.0.08100"), kAbsent, kAbsent, kAbsent, 0},
+    {"OtherManualWithAcceptedCare", L"win81", Version(L"3.0.0.08000"), kAbsent, kAbsent,
+     Version(L"8.3.0.08220"), 1},
+    {"EmptyManualWithAcceptedCare", L"win81", Version(L""), kAbsent, kAbsent, Version(L"8.2.0.15030"), 1},
+    {"ManualWithoutVersionCare82", L"win81", kNoVersion, kAbsent, kAbsent, Version(L"8.2.0.15030"), 0},
+    {"ManualWithoutVersionCare83", L"win81", kNoVersion, kAbsent, kAbsent, Version(L"8.3.0.08220"), 0},
+    {"NoManualCare82", L"win81", kAbsent, kAbsent, kAbsent, Version(L"8.2.0.15030"), 0},
+    {"NoManualOtherCare", L"win81", kAbsent, kAbsent, kAbsent, Version(L"8.1.0.00000"), 1},
+    {"NothingInstalled", L"win81", kAbsent, kAbsent, kAbsent, kAbsent, 1},
+    // The Windows version that Wine reports through the manifest's compatibility entries.
+    {"Windows7", L"win7", Version(L"3.0.0.08100"), kAbsent, kAbsent, kAbsent, 1},
+    {"Windows8", L"win8", Version(L"3.0.0.08100"), kAbsent, kAbsent, kAbsent, 1},
+    {"Windows10", L"win10", Version(L"3.0.0.08100"), kAbsent, kAbsent, kAbsent, 0},
+    {"Windows10CareOnly", L"win10", kAbsent, kAbsent, kAbsent, Version(L"8.3.0.08220"), 0},
+    // Each record is read from its own view only.
+    {"CareOnlyIn32BitView", L"win81", kAbsent, kAbsent, Version(L"8.2.0.15030"), kAbsent, 1},
+    {"ManualOnlyIn64BitView", L"win81", kAbsent, Version(L"3.0.0.08100"), kAbsent, kAbsent, 1},
+    {"OtherManualIn64BitViewDoesNotHideCare", L"win81", kAbsent, Version(L"3.0.0.08000"), kAbsent,
+     Version(L"8.2.0.15030"), 0},
+};
+
+void PrintTo(const EligibilityCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EndToEndEligibilityTest : public EndToEndTest, public ::testing::WithParamInterface<EligibilityCase> {};
+
+void WriteRecordCase(const wchar_t* key, REGSAM view, const Record& record) {
+    if (!record.present) return;
+    const std::optional<std::wstring> version =
+        record.version ? std::optional<std::wstring>(record.version) : std::nullopt;
+    ASSERT_EQ(machine::WriteRecord(key, view, version), ERROR_SUCCESS);
+}
+
+TEST_P(EndToEndEligibilityTest, ExitCodeAndWhatTheRunLeaves) {
+    const EligibilityCase& c = GetParam();
+    ASSERT_EQ(machine::SetReportedWindows(c.windows), ERROR_SUCCESS);
+    WriteRecordCase(machine::kManualRecord, machine::kView32, c.manual32);
+    WriteRecordCase(machine::kManualRecord, machine::kView64, c.manual64);
+    WriteRecordCase(machine::kCareRecord, machine::kView32, c.care32);
+    WriteRecordCase(machine::kCareRecord, machine::kView64, c.care64);
+    const std::vector<Page> pages = OnePagePerFolder();
+    Install(pages);
+
+    ASSERT_EQ(RunExe(), c.exitCode) << c.name;
+    ExpectPages(pages, c.exitCode == 0, c.name);
+    if (c.exitCode == 0) {
+        ExpectStamp(c.name);
+    } else {
+        ExpectNoStamp(c.name);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, EndToEndEligibilityTest, ::testing::ValuesIn(kEligibilityCases),
+                         [](const ::testing::TestParamInfo<EligibilityCase>& param) {
+                             return param.param.name;
+                         });
+
+TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
+    MakeEligible();
+    ASSERT_EQ(RunExe(), 0u);
+    ExpectStamp("no folder");
+    for (int row = 1; row <= 4; ++row) {
+        EXPECT_EQ(::GetFileAttributesW(machine::ManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
+            << "row " << row << " was created";
+    }
+}
+
+TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
+    MakeEligible();
+    static const wchar_t kOld[] = L"0.9.0.00001-preview";
+    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kView32, L"version", REG_EXPAND_SZ, kOld,
+                                  sizeof kOld),
+              ERROR_SUCCESS);
+    const DWORD other = 7;
+    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kView32, L"other", REG_DWORD, &other,
+                                  sizeof other),
+              ERROR_SUCCESS);
+
+    ASSERT_EQ(RunExe(), 0u);
+    ExpectStamp("existing stamp");
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kView32, L"other", type, data),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD{REG_DWORD}) << "the record's other values stay";
+}
+
+TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
+    EXPECT_EQ(machine::ManualFolder(1), L"C:\\Documentation\\Orvet User Guide")
+        << "row 1 is under the drive root";
+    MakeEligible();
+    const std::string tagOnly =
+        "<html>\r\n<HEAD>\r\n<title>Site</title>\r\n</HEAD>\r\n<body></body>\r\n</html>\r\n";
+    const std::string tagDone =
+        "<html>\r\n<HEAD>" + kTag + "\r\n<title>Site</title>\r\n</HEAD>\r\n<body></body>\r\n</html>\r\n";
+    const std::string zoneOnly = kZone + "\r\n<html>\r\n<body><p>Basics.</p></body>\r\n</html>\r\n";
+    const std::string zoneDone = kLocal + "\r\n<html>\r\n<body><p>Basics.</p></body>\r\n</html>\r\n";
+    const std::vector<Page> pages = {
+        {1, L"index.htm", tagOnly, tagDone},
+        {1, L"Setup\\install.html", NeedsBoth("Installing"), BothDone("Installing")},
+        {1, L"readonly.htm", zoneOnly, zoneDone, true},
+        {2, L"basics.HTM", zoneOnly, zoneDone},
+        {3, L"site\\deep\\er\\page.html", tagOnly, tagDone},
+        {3, L".hidden\\skipped.htm", NeedsBoth("Skipped"), NeedsBoth("Skipped")},
+        {4, L"current.html", BothDone("Current"), BothDone("Current")},
+        {4, L"notes.txt", NeedsBoth("Notes"), NeedsBoth("Notes")},
+        {4, L"page.htm.bak", NeedsBoth("Backup"), NeedsBoth("Backup")},
+    };
+    Install(pages);
+
+    ASSERT_EQ(RunExe(), 0u);
+    for (const Page& page : pages) ExpectPages({page}, page.before != page.after, "all four folders");
+    ExpectStamp("all four folders");
+}
+
+TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
+    MakeEligible();
+    const std::vector<Page> pages = {{3, L"page.htm", NeedsBoth("Local site"), BothDone("Local site")}};
+    Install(pages);
+
+    ASSERT_EQ(RunExe(), 0u);
+    ExpectPages(pages, true, "only row 3");
+    ExpectStamp("only row 3");
+    for (const int row : {1, 2, 4}) {
+        EXPECT_EQ(::GetFileAttributesW(machine::ManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
+            << "row " << row << " was created";
+    }
+}
+
+// In every folder the last page listed is held open without sharing, so every walk returns 0; the
+// pages before it are still patched and the run still succeeds.
+TEST_F(EndToEndTest, ExitCodeIsZeroWhenEveryWalkReturnsZero) {
+    MakeEligible();
+    std::vector<Page> patched;
+    std::vector<Page> held;
+    for (int row = 1; row <= 4; ++row) {
+        const std::string title = "Row " + std::to_string(row);
+        patched.push_back({row, L"a.htm", NeedsBoth(title), BothDone(title)});
+        held.push_back({row, L"z.htm", NeedsBoth(title), NeedsBoth(title)});
+    }
+    Install(patched);
+    Install(held);
+    std::vector<UniqueFileHandle> holds;
+    for (const Page& page : held) {
+        holds.emplace_back(::CreateFileW(PagePath(page).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holds.back()) << Narrow(PagePath(page));
+    }
+
+    ASSERT_EQ(RunExe(), 0u);
+    holds.clear();
+    ExpectPages(patched, true, "before the held page");
+    ExpectPages(held, false, "held open");
+    ExpectStamp("every walk 0");
+}
+
+}  // namespace
