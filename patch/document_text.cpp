@@ -26,7 +26,8 @@ bool IsCharacterStart(std::string_view text, std::size_t pos, const LeadByteTabl
 std::size_t FindSequence(std::string_view text, std::string_view sequence,
                          const LeadByteTable& leadBytes) noexcept {
     // Candidates come from a plain byte search; only those that fall on a trail byte are dropped.
-    // The backward scans of successive candidates never overlap, so the whole search stays linear.
+    // Every fixed sequence begins with "<", never a lead byte, so the backward scans of successive
+    // candidates never overlap and the whole search stays linear.
     for (std::size_t pos = text.find(sequence); pos != std::string_view::npos;
          pos = text.find(sequence, pos + 1)) {
         if (IsCharacterStart(text, pos, leadBytes)) return pos;
