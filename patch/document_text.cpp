@@ -1,5 +1,8 @@
 #include "document_text.h"
 
+#include <algorithm>
+#include <functional>
+
 LeadByteTable LeadByteTableFromRanges(const unsigned char* ranges, std::size_t count) noexcept {
     LeadByteTable table{};
     for (std::size_t i = 0; i + 1 < count; i += 2) {
@@ -25,14 +28,19 @@ bool IsCharacterStart(std::string_view text, std::size_t pos, const LeadByteTabl
 
 std::size_t FindSequence(std::string_view text, std::string_view sequence,
                          const LeadByteTable& leadBytes) noexcept {
-    // Candidates come from a plain byte search; only those that fall on a trail byte are dropped.
+    // Candidates come from a plain byte search (Horspool: it skips ahead on these long sequences);
+    // only those that fall on a trail byte are dropped.
     // Every fixed sequence begins with "<", never a lead byte, so the backward scans of successive
     // candidates never overlap and the whole search stays linear.
-    for (std::size_t pos = text.find(sequence); pos != std::string_view::npos;
-         pos = text.find(sequence, pos + 1)) {
+    if (sequence.empty()) return 0;
+    const std::boyer_moore_horspool_searcher searcher(sequence.begin(), sequence.end());
+    for (auto from = text.begin();;) {
+        const auto match = std::search(from, text.end(), searcher);
+        if (match == text.end()) return std::string_view::npos;
+        const auto pos = static_cast<std::size_t>(match - text.begin());
         if (IsCharacterStart(text, pos, leadBytes)) return pos;
+        from = match + 1;
     }
-    return std::string_view::npos;
 }
 
 bool InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes) {
