@@ -34,14 +34,17 @@ LeadByteTable AnsiLeadBytes() noexcept {
     return std::fflush(stream) == 0;
 }
 
+// Cutting the document back needs no room, so it is tried even when the commit before it failed.
 [[nodiscard]] bool SetLength(std::FILE* stream, long length) noexcept {
-    return std::fflush(stream) == 0 && ::_chsize(::_fileno(stream), length) == 0;
+    const bool committed = std::fflush(stream) == 0;
+    return ::_chsize(::_fileno(stream), length) == 0 && committed;
 }
 
 // Replaces the document's contents `oldText` with the longer `newText`. The room for the growth is
 // taken first, past the old end, so no old byte is overwritten before the disk has granted it; when
 // any write fails, the old bytes and the old length are put back. Returns whether `newText` is in place.
-[[nodiscard]] bool RewriteDocument(std::FILE* stream, std::string_view oldText, std::string_view newText) noexcept {
+[[nodiscard]] bool RewriteDocument(std::FILE* stream, std::string_view oldText,
+                                   std::string_view newText) noexcept {
     const long oldLength = static_cast<long>(oldText.size());
     if (!WriteAt(stream, oldLength, newText.substr(oldText.size()))) {
         (void)SetLength(stream, oldLength);
@@ -87,7 +90,8 @@ int PatchDocumentUnguarded(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
     const bool readOnlyCleared = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnlyCleared && !::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    if (readOnlyCleared &&
+        !::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
         return 0;
     }
 

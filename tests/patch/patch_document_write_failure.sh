@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Usage: patch_document_write_failure.sh WINE_RUN PREFIX TEST_PROGRAM
+# Runs the full-drive cases of the document patcher on a real small drive: a tmpfs of its own, mapped
+# into the Wine prefix as a free drive letter, and always unmapped and unmounted again. Needs root;
+# exits 77 (skipped) where no tmpfs can be mounted.
+set -euo pipefail
+
+wine_run=$1
+prefix=$2
+program=$3
+base=${TMPDIR:-/tmp}
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "skipped: mounting a tmpfs needs root" >&2
+    exit 77
+fi
+
+# The prefix must exist before a drive is mapped into it: its creation starts from scratch.
+"$(dirname "$wine_run")/wine-prefix.sh" "$prefix"
+
+# A run killed outright (a CTest timeout) can't clean up after itself; the next one does.
+for stale in "$prefix"/dosdevices/?:; do
+    target=$(readlink "$stale" 2>/dev/null) || continue
+    case $target in */orvet-full-drive-*) ;; *) continue ;; esac
+    pid=${target##*/orvet-full-drive-}
+    pid=${pid%%-*}
+    kill -0 "$pid" 2>/dev/null && continue
+    rm -f "$stale"
+    if [ -d "$target" ]; then
+        umount "$target" 2>/dev/null || true
+        rmdir "$target" 2>/dev/null || true
+    fi
+done
+
+mountpoint=$(mktemp -d "$base/orvet-full-drive-$$-XXXXXX")
+link=
+cleanup() {
+    [ -n "$link" ] && rm -f "$link"
+    if mountpoint -q "$mountpoint"; then
+        umount "$mountpoint" 2>/dev/null || umount -l "$mountpoint"
+    fi
+    rmdir "$mountpoint"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# Sixteen pages: room for a document and the filler that takes the rest.
+if ! mount -t tmpfs -o size=64k,mode=0777 orvet-full-drive "$mountpoint"; then
+    echo "skipped: no tmpfs can be mounted here" >&2
+    exit 77
+fi
+
+# The first free letter; ln -s without -f fails when another run took it first.
+for letter in p q r s t u v w x y; do
+    if ln -s "$mountpoint" "$prefix/dosdevices/$letter:" 2>/dev/null; then
+        link="$prefix/dosdevices/$letter:"
+        break
+    fi
+done
+if [ -z "$link" ]; then
+    echo "no free drive letter in $prefix/dosdevices" >&2
+    exit 1
+fi
+
+drive=$(basename "$link" | tr '[:lower:]' '[:upper:]')
+status=0
+output=$(ORVET_FULL_DRIVE="$drive" "$wine_run" "$prefix" "$program" \
+             --gtest_filter='PatchDocumentFullDriveTest.*' --gtest_color=no 2>&1) || status=$?
+printf '%s\n' "$output"
+# A skipped case would pass silently: every case must have run.
+if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \] [1-9]' <<<"$output"; then
+    echo "no full-drive case ran" >&2
+    status=1
+fi
+if grep -q '^\[  SKIPPED \]' <<<"$output"; then
+    echo "a full-drive case was skipped" >&2
+    status=1
+fi
+exit "$status"
