@@ -18,8 +18,8 @@ wineserver -p 60 </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 exe="$build/run/Orvet Manual Contents Update.exe"
-floor="$build/tests/e2e/run_floor.exe"
-bench() { wine "$build/tests/e2e/run_benchmark.exe" --exe "$exe" --floor "$floor" "$@" </dev/null | tr -d '\r'; }
+floor="$build/bench/run_floor.exe"
+bench() { wine "$build/bench/run_benchmark.exe" --exe "$exe" --floor "$floor" "$@" </dev/null | tr -d '\r'; }
 
 echo "== 1,000 pages"
 bench --pages 1000 --repeats 5
