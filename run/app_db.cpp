@@ -1,0 +1,77 @@
+// The application database records and the updater flag.
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "unique_handle.h"
+#include "update_run.h"
+
+namespace {
+
+constexpr wchar_t kStampRecord[] =
+    L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
+constexpr REGSAM kStampAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+static_assert(kStampAccess == 0x2001F);
+// Stored with its terminating NUL: 24 bytes.
+constexpr wchar_t kStampVersion[] = L"1.0.0.10080";
+static_assert(sizeof kStampVersion == 24);
+
+constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Halvern Corporation\\Orvet Update";
+
+constexpr wchar_t kVersionValue[] = L"version";
+
+}  // namespace
+
+bool ReadAppDbVersion(const wchar_t* keyPath, REGSAM access, std::wstring& version) noexcept {
+    version.clear();
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.put()) != ERROR_SUCCESS) return false;
+
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.get(), kVersionValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    // A value of absurd size asks for more than any allocation grants: then there is no version.
+    const std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[GetVersionBufferSize(size)]());
+    if (!buffer) return false;
+    // The value may have shrunk since the size query; only the bytes this query wrote count.
+    DWORD read = size;
+    if (::RegQueryValueExW(key.get(), kVersionValue, nullptr, nullptr, buffer.get(), &read) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    try {
+        version = DecodeVersionValue(buffer.get(), std::min(read, size));
+    } catch (...) {
+        version.clear();
+        return false;
+    }
+    return true;
+}
+
+void WriteVersionStamp() noexcept {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStampRecord, 0, nullptr, REG_OPTION_NON_VOLATILE, kStampAccess,
+                          nullptr, key.put(), nullptr) != ERROR_SUCCESS ||
+        !key) {
+        return;
+    }
+    (void)::RegSetValueExW(key.get(), kVersionValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(kStampVersion),
+                           sizeof kStampVersion);
+}
+
+DWORD ReadUpdaterFlag() noexcept {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpdaterKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+    BYTE bytes[sizeof(DWORD)] = {};
+    DWORD size = sizeof bytes;
+    // The value's type does not matter. A failed query (a value longer than 4 bytes among others) leaves
+    // the bytes unsettled, so it reads as a start by a user.
+    if (::RegQueryValueExW(key.get(), L"LaunchInstaller", nullptr, nullptr, bytes, &size) != ERROR_SUCCESS) {
+        return 0;
+    }
+    return DecodeUpdaterFlag(bytes, size);
+}

@@ -1,0 +1,88 @@
+// The run's decisions on plain values, apart from the platform calls that supply them.
+#include <cstdint>
+#include <limits>
+
+#include "update_run.h"
+
+namespace {
+
+constexpr std::wstring_view kAcceptedManualVersion = L"3.0.0.08100";
+constexpr std::wstring_view kAcceptedCareVersions[] = {L"8.2.0.15030", L"8.3.0.08220"};
+
+constexpr wchar_t FoldAsciiCase(wchar_t c) noexcept {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+}  // namespace
+
+bool IsSupportedWindowsVersion(const OSVERSIONINFOEXW& info) noexcept {
+    return info.dwMajorVersion == 6 && info.wProductType == VER_NT_WORKSTATION && info.dwMinorVersion >= 3;
+}
+
+bool IsSameVersionText(std::wstring_view a, std::wstring_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsAcceptedManualVersion(std::wstring_view version) noexcept {
+    return IsSameVersionText(version, kAcceptedManualVersion);
+}
+
+bool IsAcceptedCareVersion(std::wstring_view version) noexcept {
+    for (const std::wstring_view accepted : kAcceptedCareVersions) {
+        if (IsSameVersionText(version, accepted)) return true;
+    }
+    return false;
+}
+
+std::size_t GetVersionBufferSize(DWORD valueSize) noexcept {
+    const std::uint64_t bytes = (std::uint64_t{valueSize} + 1) * 2;
+    if (bytes > std::numeric_limits<std::uint32_t>::max() ||
+        bytes > std::numeric_limits<std::size_t>::max()) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    return static_cast<std::size_t>(bytes);
+}
+
+std::wstring DecodeVersionValue(const BYTE* bytes, std::size_t size) {
+    std::wstring text;
+    for (std::size_t i = 0; i < size; i += 2) {
+        const unsigned high = i + 1 < size ? bytes[i + 1] : 0u;
+        const auto unit = static_cast<wchar_t>(bytes[i] | high << 8);
+        if (unit == L'\0') break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
+DWORD DecodeUpdaterFlag(const BYTE* bytes, std::size_t size) noexcept {
+    if (size > sizeof(DWORD)) return 0;
+    DWORD flag = 0;
+    for (std::size_t i = 0; i < size; ++i) flag |= DWORD{bytes[i]} << (8 * i);
+    return flag;
+}
+
+std::wstring_view GetDriveRoot(std::wstring_view windowsFolderWithSlash) noexcept {
+    const std::size_t slash = windowsFolderWithSlash.find(L'\\');
+    if (slash == std::wstring_view::npos) return {};
+    return windowsFolderWithSlash.substr(0, slash + 1);
+}
+
+std::wstring_view FindStringTableEntry(const wchar_t* block, std::size_t size, unsigned entry) noexcept {
+    constexpr unsigned kEntriesPerBlock = 16;
+    if (block == nullptr || entry >= kEntriesPerBlock) return {};
+    // Only whole units count; a count never carries the walk past the block's end.
+    const std::size_t units = size / sizeof(wchar_t);
+    std::size_t at = 0;
+    for (unsigned i = 0; i < entry; ++i) {
+        if (at >= units) return {};
+        at += 1 + std::size_t{block[at]};
+    }
+    if (at >= units) return {};
+    const std::size_t count = block[at];
+    if (count == 0 || count > units - at - 1) return {};
+    return {block + at + 1, count};
+}

@@ -1,0 +1,135 @@
+// The run from the gates to the notice, and the platform queries it decides on.
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "patch.h"
+#include "resource.h"
+#include "update_run.h"
+
+namespace {
+
+constexpr wchar_t kManualRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual";
+constexpr wchar_t kCareRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Care";
+
+// The Manual record is read in the view native to this 32-bit process, the Care record in the 64-bit one.
+constexpr REGSAM kManualAccess = KEY_READ;
+constexpr REGSAM kCareAccess = KEY_READ | KEY_WOW64_64KEY;
+static_assert(kManualAccess == 0x20019 && kCareAccess == 0x20119);
+
+// Row 1 lies under the drive root of the Windows folder, rows 2 to 4 under ProgramData.
+constexpr std::wstring_view kUserGuideFolder = L"Documentation\\Orvet User Guide";
+constexpr std::wstring_view kProgramDataFolders[] = {
+    L"Halvern Corporation\\Orvet Care\\BasicManual",
+    L"Halvern Corporation\\Orvet Care\\Localsite",
+    L"Halvern Corporation\\Orvet Care\\UpdatedManual",
+};
+
+struct FreeCoTaskMem {
+    void operator()(wchar_t* buffer) const noexcept { ::CoTaskMemFree(buffer); }
+};
+
+// The walk of `base` + `tail` when that folder exists, else 0. Memory running out on the way skips the
+// folder like one that does not exist.
+int PatchTargetFolder(std::wstring_view base, std::wstring_view tail) noexcept {
+    try {
+        std::wstring target;
+        target.reserve(base.size() + tail.size());
+        target.append(base).append(tail);
+        if (!::PathFileExistsW(target.c_str())) return 0;
+        return PatchFolderTree(target);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void ShowCompletionNotice() noexcept {
+    std::wstring message;
+    std::wstring caption;
+    // The caption is looked up only once the message has been found.
+    if (!LoadResourceString(IDS_INSTALL_SUCCESS, message)) return;
+    if (!LoadResourceString(IDS_APP_CAPTION, caption)) return;
+    (void)::MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_OK);
+}
+
+}  // namespace
+
+int RunUpdate() noexcept {
+    if (!IsSupportedWindows() || !IsEligibleProductInstalled()) return 1;
+
+    // Ordinary users can write below ProgramData; a junction one of them planted there must not lead
+    // this elevated run to pages the user could not touch.
+    (void)RequestRedirectionTrust();
+
+    int handled = 0;
+    std::wstring base;
+    if (KnownFolderWithSlash(FOLDERID_Windows, base) == S_OK) {
+        const std::wstring_view root = GetDriveRoot(base);
+        if (!root.empty()) handled = PatchTargetFolder(root, kUserGuideFolder);
+    }
+    if (KnownFolderWithSlash(FOLDERID_ProgramData, base) == S_OK) {
+        for (const std::wstring_view folder : kProgramDataFolders) handled |= PatchTargetFolder(base, folder);
+    }
+
+    WriteVersionStamp();
+    if (ReadUpdaterFlag() != 1 && handled != 0) ShowCompletionNotice();
+    return 0;
+}
+
+bool IsSupportedWindows() noexcept {
+    OSVERSIONINFOEXW info{};
+    static_assert(sizeof info == 284);
+    info.dwOSVersionInfoSize = sizeof info;
+    // The gate wants the version the platform reports to this executable, which its manifest decides.
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+    return IsSupportedWindowsVersion(info);
+}
+
+bool IsEligibleProductInstalled() noexcept {
+    std::wstring version;
+    // Any version in the Manual record decides; the Care record counts only when it holds none.
+    if (ReadAppDbVersion(kManualRecord, kManualAccess, version)) return IsAcceptedManualVersion(version);
+    if (ReadAppDbVersion(kCareRecord, kCareAccess, version)) return IsAcceptedCareVersion(version);
+    return false;
+}
+
+HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
+    path.clear();
+    wchar_t* raw = nullptr;
+    const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    // The platform may hand back a buffer also with a failure; it is freed either way.
+    const std::unique_ptr<wchar_t, FreeCoTaskMem> buffer(raw);
+    if (status != S_OK) return status;
+    if (!buffer) return E_UNEXPECTED;
+    try {
+        path.assign(buffer.get());
+        path.push_back(L'\\');
+    } catch (...) {
+        path.clear();
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+bool RequestRedirectionTrust() noexcept {
+    using SetMitigationPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    // Looked up at run time: Windows 7 lacks the function, and an import of it would keep the
+    // executable from starting there at all.
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return false;
+    const FARPROC address = ::GetProcAddress(kernel, "SetProcessMitigationPolicy");
+    if (address == nullptr) return false;
+    const auto setPolicy = reinterpret_cast<SetMitigationPolicy>(reinterpret_cast<void (*)()>(address));
+
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+    policy.EnforceRedirectionTrust = 1;
+    // Releases before the policy existed refuse it; the run then goes on as before.
+    return setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) != FALSE;
+}

@@ -1,0 +1,144 @@
+// The run's pure decisions, on the cases the platform here can't produce or that are tedious to set up.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "update_run.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+TEST(RunDecisionsTest, VersionTextsCompareWholeFoldingOnlyAToZ) {
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        bool same;
+    };
+    const Case cases[] = {{L"3.0.0.08100", L"3.0.0.08100", true},
+                          {L"3.0.0.0810", L"3.0.0.08100", false},
+                          {L"3.0.0.08100 ", L"3.0.0.08100", false},
+                          {L" 3.0.0.08100", L"3.0.0.08100", false},
+                          {L"", L"3.0.0.08100", false},
+                          {L"", L"", true},
+                          {L"ABCXYZ.0", L"abcxyz.0", true},
+                          {L"@[", L"`{", false},
+                          {L"\u00C4", L"\u00E4", false},
+                          {L"\uFF21", L"\uFF41", false},
+                          {L"\u0130", L"i", false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsSameVersionText(c.a, c.b), c.same) << "'" << c.a << "' vs '" << c.b << "'";
+        EXPECT_EQ(IsSameVersionText(c.b, c.a), c.same) << "'" << c.b << "' vs '" << c.a << "'";
+    }
+    EXPECT_TRUE(IsAcceptedManualVersion(L"3.0.0.08100"));
+    EXPECT_FALSE(IsAcceptedManualVersion(L"8.2.0.15030"));
+    EXPECT_TRUE(IsAcceptedCareVersion(L"8.2.0.15030"));
+    EXPECT_TRUE(IsAcceptedCareVersion(L"8.3.0.08220"));
+    EXPECT_FALSE(IsAcceptedCareVersion(L"3.0.0.08100"));
+}
+
+TEST(RunDecisionsTest, OsGateWantsAWorkstationReporting6Point3OrLater) {
+    struct Case {
+        DWORD major;
+        DWORD minor;
+        BYTE productType;
+        bool supported;
+    };
+    const Case cases[] = {{6, 3, VER_NT_WORKSTATION, true},
+                          {6, 4, VER_NT_WORKSTATION, true},
+                          {6, 3, VER_NT_SERVER, false},
+                          {6, 3, VER_NT_DOMAIN_CONTROLLER, false},
+                          {6, 3, 0, false},
+                          {6, 2, VER_NT_WORKSTATION, false},
+                          {5, 3, VER_NT_WORKSTATION, false},
+                          {7, 3, VER_NT_WORKSTATION, false},
+                          {10, 0, VER_NT_WORKSTATION, false}};
+    for (const Case& c : cases) {
+        OSVERSIONINFOEXW info{};
+        info.dwMajorVersion = c.major;
+        info.dwMinorVersion = c.minor;
+        info.wProductType = c.productType;
+        EXPECT_EQ(IsSupportedWindowsVersion(info), c.supported)
+            << c.major << "." << c.minor << " product type " << int{c.productType};
+    }
+}
+
+TEST(RunDecisionsTest, RegistryBytesDecode) {
+    const std::pair<Bytes, std::wstring> versions[] = {{{'3', 0, '.', 0, '0', 0, 0, 0}, L"3.0"},
+                                                       {{'3', 0, '.', 0}, L"3."},
+                                                       {{'3', 0, '8'}, L"38"},
+                                                       {{'3', 0, 0}, L"3"},
+                                                       {{'3', 0, 0, 0, '9', 0}, L"3"},
+                                                       {{0, 0, '9', 0}, L""},
+                                                       {{}, L""},
+                                                       {{0x30, 0x04, 0x00, 0xD8}, L"\u0430\xD800"}};
+    for (const auto& [bytes, text] : versions) {
+        EXPECT_EQ(DecodeVersionValue(bytes.data(), bytes.size()), text) << bytes.size() << " bytes";
+    }
+    const std::pair<Bytes, DWORD> flags[] = {{{}, 0},
+                                             {{0x01}, 1},
+                                             {{0x01, 0x01}, 0x101},
+                                             {{0x78, 0x56, 0x34, 0x12}, 0x12345678},
+                                             {{0x31, 0x00}, 0x31},
+                                             {{1, 0, 0, 0, 0}, 0},
+                                             {{1, 0, 0, 0, 0, 0, 0, 0}, 0}};
+    for (const auto& [bytes, flag] : flags) {
+        EXPECT_EQ(DecodeUpdaterFlag(bytes.data(), bytes.size()), flag) << bytes.size() << " bytes";
+    }
+}
+
+TEST(RunDecisionsTest, VersionBufferRoomAndOverflow) {
+    constexpr std::size_t kRefused = std::numeric_limits<std::size_t>::max();
+    EXPECT_EQ(GetVersionBufferSize(0), 2u);
+    EXPECT_EQ(GetVersionBufferSize(1), 4u);
+    EXPECT_EQ(GetVersionBufferSize(0x7FFFFFFE), 0xFFFFFFFEu);
+    EXPECT_EQ(GetVersionBufferSize(0x7FFFFFFF), kRefused);
+    EXPECT_EQ(GetVersionBufferSize(0xFFFFFFFF), kRefused);
+}
+
+TEST(RunDecisionsTest, DriveRootIsEverythingUpToTheFirstBackslash) {
+    EXPECT_EQ(GetDriveRoot(L"C:\\Windows\\"), L"C:\\");
+    EXPECT_EQ(GetDriveRoot(L"D:\\OS\\Windows\\"), L"D:\\");
+    // A Windows folder without a backslash of its own ("X:"): the appended one ends the root.
+    EXPECT_EQ(GetDriveRoot(L"X:\\"), L"X:\\");
+    EXPECT_EQ(GetDriveRoot(L"X:"), L"");
+}
+
+TEST(RunDecisionsTest, StringTableBlockWalkStaysInsideTheBlock) {
+    // Block 7 as the resource compiler lays it out: entries 7 and 9 filled, the other 14 empty.
+    std::vector<wchar_t> block(7, 0);
+    for (const std::wstring text : {L"Caption", L"", L"Message", L"", L"", L"", L"", L"", L""}) {
+        block.push_back(static_cast<wchar_t>(text.size()));
+        block.insert(block.end(), text.begin(), text.end());
+    }
+    const std::size_t full = block.size() * sizeof(wchar_t);
+    const std::size_t throughCaption = (7 + 1 + 7) * sizeof(wchar_t);
+    struct Case {
+        const char* name;
+        std::size_t size;
+        unsigned entry;
+        const wchar_t* text;
+    };
+    const Case cases[] = {{"filled", full, 7, L"Caption"},
+                          {"later", full, 9, L"Message"},
+                          {"empty", full, 8, L""},
+                          {"first", full, 0, L""},
+                          {"last", full, 15, L""},
+                          {"beyond 16", full, 16, L""},
+                          {"block ends with the entry", throughCaption, 7, L"Caption"},
+                          {"entry cut short", throughCaption - sizeof(wchar_t), 7, L""},
+                          {"entry cut by half a unit", throughCaption - 1, 7, L""},
+                          {"entry past the end", throughCaption, 9, L""},
+                          {"no bytes", 0, 0, L""}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindStringTableEntry(block.data(), c.size, c.entry), c.text) << c.name;
+    }
+    // A count far past the end must not carry the walk out of the block.
+    const wchar_t broken[] = {0xFFFF, L'a', 0, 1, L'b'};
+    EXPECT_EQ(FindStringTableEntry(broken, sizeof broken, 2), L"");
+}
+
+}  // namespace
