@@ -15,7 +15,9 @@ namespace {
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) noexcept {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+        const auto fold = [](wchar_t c) {
+            return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+        };
         if (fold(a[i]) != fold(b[i])) return false;
     }
     return true;
@@ -29,6 +31,10 @@ bool IsDocumentName(const wchar_t* name) noexcept {
 }  // namespace
 
 int PatchFolderTree(const std::wstring& folder) {
+    // No folder at all would give the pattern "\*.*": the root of the current drive, a whole drive
+    // that nobody asked to be walked.
+    if (folder.empty()) return 0;
+
     int result = 0;
     const std::wstring pattern = folder + L"\\*.*";
     // Windows lists no pattern beyond its path limit; refusing it here too ends every cycle of

@@ -50,9 +50,10 @@ if ! mount -t tmpfs -o size=64k,mode=0777 orvet-full-drive "$mountpoint"; then
     exit 77
 fi
 
-# The first free letter; ln -s without -f fails when another run took it first.
+# The first free letter; ln -sn without -f fails when another run took it first (plain ln -s would
+# put the link inside a directory left behind under that name).
 for letter in p q r s t u v w x y; do
-    if ln -s "$mountpoint" "$prefix/dosdevices/$letter:" 2>/dev/null; then
+    if ln -sn "$mountpoint" "$prefix/dosdevices/$letter:" 2>/dev/null; then
         link="$prefix/dosdevices/$letter:"
         break
     fi

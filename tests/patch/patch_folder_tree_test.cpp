@@ -1,5 +1,360 @@
+// PatchFolderTree on real trees in a scratch folder. Wine lists a folder sorted by upper-cased name,
+// "." and ".." first, which fixes which entry is handled last and so what a walk yields.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
-#include "patch.h"
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
 
-TEST(patch_folder_treePlaceholder, Builds) { SUCCEED(); }
+#include "patch.h"
+#include "unique_handle.h"
+
+namespace {
+
+// A page that needs the tag, and what it must become; spelled out so that a wrong tag shows.
+const std::string kPage = "<head></head>";
+const std::string kPatchedPage = R"(<head><meta http-equiv="X-UA-Compatible" content="IE=edge" /></head>)";
+
+enum class Kind {
+    Folder,
+    Page,       // a document that must come out patched
+    HeldPage,   // a document held open by another handle while the walk runs: it yields 0, untouched
+    LeftAlone,  // a file with page content that must come out untouched: no document, or not reached
+};
+
+struct Entry {
+    std::wstring path;  // relative to the case's folder
+    Kind kind;
+    DWORD attributes = 0;
+};
+
+struct TreeCase {
+    const char* name;
+    std::vector<Entry> entries;  // parents before children
+    int expected;
+};
+
+void WriteBytes(const std::wstring& path, std::string_view bytes) {
+    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "create " << path << ": " << ::GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    ASSERT_EQ(written, bytes.size());
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return "<unreadable>";
+    char buffer[4096];
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return "<read failed>";
+    return std::string(buffer, read);
+}
+
+// Never follows a link: the trees of the link-cycle case point back at themselves.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (listing) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L'\\' + name;
+            (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                (void)::DeleteFileW(path.c_str());
+            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                (void)::RemoveDirectoryW(path.c_str());
+            } else {
+                RemoveTree(path);
+            }
+        } while (::FindNextFileW(listing.get(), &entry));
+    }
+    (void)::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    (void)::RemoveDirectoryW(folder.c_str());
+}
+
+void MakeFolder(const std::wstring& path) {
+    ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << "create " << path << ": " << ::GetLastError();
+}
+
+void BuildTree(const std::wstring& folder, const std::vector<Entry>& entries) {
+    ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
+    for (const Entry& entry : entries) {
+        const std::wstring path = folder + L'\\' + entry.path;
+        if (entry.kind == Kind::Folder) {
+            ASSERT_NO_FATAL_FAILURE(MakeFolder(path));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(WriteBytes(path, kPage));
+        }
+    }
+    // Attributes last, so that a read-only folder has its children already.
+    for (const Entry& entry : entries) {
+        if (entry.attributes == 0) continue;
+        const std::wstring path = folder + L'\\' + entry.path;
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), entry.attributes)) << path;
+    }
+}
+
+// Builds the case's tree under `folder`, walks it and checks the result and every file's bytes.
+void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
+    SCOPED_TRACE(treeCase.name);
+    ASSERT_NO_FATAL_FAILURE(BuildTree(folder, treeCase.entries));
+
+    std::vector<DWORD> attributesBefore;
+    std::vector<UniqueFileHandle> held;
+    for (const Entry& entry : treeCase.entries) {
+        const std::wstring path = folder + L'\\' + entry.path;
+        attributesBefore.push_back(::GetFileAttributesW(path.c_str()));
+        if (entry.kind != Kind::HeldPage) continue;
+        held.emplace_back(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.back()) << "hold " << path << ": " << ::GetLastError();
+    }
+
+    const int result = PatchFolderTree(folder);
+    held.clear();
+
+    EXPECT_EQ(result, treeCase.expected);
+    for (std::size_t i = 0; i < treeCase.entries.size(); ++i) {
+        const Entry& entry = treeCase.entries[i];
+        const std::wstring path = folder + L'\\' + entry.path;
+        if (entry.kind != Kind::Folder) {
+            EXPECT_EQ(ReadBytes(path), entry.kind == Kind::Page ? kPatchedPage : kPage) << entry.path;
+        }
+        EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributesBefore[i]) << "attributes of " << entry.path;
+    }
+}
+
+class PatchFolderTreeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1]{};
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+        ASSERT_GT(length, 0u);
+        ASSERT_LE(length, static_cast<DWORD>(MAX_PATH));
+        scratch_ = std::wstring(temp, length) + L"orvet-walk-" + std::to_wstring(::GetCurrentProcessId()) +
+                   L"-" + std::to_wstring(::GetTickCount64());
+        ASSERT_NO_FATAL_FAILURE(MakeFolder(scratch_));
+    }
+    void TearDown() override {
+        if (!scratch_.empty()) RemoveTree(scratch_);
+    }
+
+    // A fresh folder for each case of a table.
+    std::wstring CaseFolder(std::size_t index) const { return scratch_ + L"\\case" + std::to_wstring(index); }
+
+    std::wstring scratch_;
+};
+
+TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
+    using K = Kind;
+    const std::vector<TreeCase> cases = {
+        {"only . and ..", {}, 0},
+        {"page, then an empty folder", {{L"a.htm", K::Page}, {L"b", K::Folder}}, 0},
+        {"empty folder, then a page", {{L"a", K::Folder}, {L"b.htm", K::Page}}, 1},
+        {"good pages, then one held open",
+         {{L"a.htm", K::Page}, {L"b.html", K::Page}, {L"c.htm", K::HeldPage}},
+         0},
+        {"a page held open, masked by a later good one", {{L"a.htm", K::HeldPage}, {L"b.htm", K::Page}}, 1},
+        {"good page, then a folder whose only page is held open",
+         {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\c.htm", K::HeldPage}},
+         0},
+        {"a page held open, then a folder with a good page",
+         {{L"a.htm", K::HeldPage}, {L"b", K::Folder}, {L"b\\c.htm", K::Page}},
+         1},
+        {"other files after a good page keep its result",
+         {{L"a.htm", K::Page}, {L"b.txt", K::LeftAlone}, {L"c", K::LeftAlone}},
+         1},
+        {"other files after a page held open keep its result",
+         {{L"a.htm", K::HeldPage}, {L"b.txt", K::LeftAlone}},
+         0},
+        {"no documents at all", {{L"a.txt", K::LeftAlone}, {L"b.htm.bak", K::LeftAlone}}, 0},
+        {"a folder named like a page is walked, not patched",
+         {{L"a.htm", K::HeldPage}, {L"b.htm", K::Folder}, {L"b.htm\\c.htm", K::Page}},
+         1},
+        {"a folder named like a page, empty and last", {{L"a.htm", K::Page}, {L"b.html", K::Folder}}, 0},
+        {"a dot folder is skipped and sets no result",
+         {{L".git", K::Folder}, {L".git\\a.htm", K::LeftAlone}},
+         0},
+        {"good page, then a folder that holds only a dot folder",
+         {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\.svn", K::Folder}, {L"b\\.svn\\c.htm", K::LeftAlone}},
+         0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(CaseFolder(i), cases[i]);
+}
+
+TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
+    struct Name {
+        const wchar_t* name;
+        bool document;
+    };
+    const Name names[] = {
+        {L"a.htm", true},        {L"b.html", true},       {L"c.HTM", true},        {L"d.HtMl", true},
+        {L".htm", true},         {L".hidden.html", true}, {L"e.tar.htm", true},    {L"f g.htm", true},
+        {L"h.htm.bak", false},   {L"i.xhtml", false},     {L"j.shtml", false},     {L"k.htmx", false},
+        {L"l.ht", false},        {L"m.html~", false},     {L"noextension", false}, {L"o.htm b", false},
+        {L"p.htm\u00a0", false},
+    };
+    std::vector<Entry> entries;
+    for (const Name& name : names)
+        entries.push_back({name.name, name.document ? Kind::Page : Kind::LeftAlone});
+    // The last document listed, "f g.htm", patches well.
+    WalkCase(CaseFolder(0), {"extensions", entries, 1});
+}
+
+TEST_F(PatchFolderTreeTest, DotFoldersAreNotEnteredHoweverTheyAreNamed) {
+    using K = Kind;
+    WalkCase(CaseFolder(0), {"dot folders",
+                             {{L".git", K::Folder},
+                              {L".git\\a.htm", K::LeftAlone},
+                              {L".htm", K::Folder},
+                              {L".htm\\b.htm", K::LeftAlone},
+                              {L"..more", K::Folder},
+                              {L"..more\\c.htm", K::LeftAlone},
+                              {L".page.html", K::Page},
+                              {L"plain", K::Folder},
+                              {L"plain\\.inner", K::Folder},
+                              {L"plain\\.inner\\d.htm", K::LeftAlone},
+                              {L"plain\\e.htm", K::Page}},
+                             1});
+}
+
+TEST_F(PatchFolderTreeTest, HiddenSystemAndReadOnlyEntriesAreHandledLikeAnyOther) {
+    using K = Kind;
+    constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
+    constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
+    constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+    WalkCase(CaseFolder(0), {"attributes",
+                             {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
+                              {L"hidden.htm", K::Page, kHidden},
+                              {L"hs", K::Folder, kHidden | kSystem},
+                              {L"hs\\in.htm", K::Page},
+                              {L"readonly.htm", K::Page, kReadOnly},
+                              {L"ro", K::Folder, kReadOnly},
+                              {L"ro\\in.htm", K::Page, kReadOnly},
+                              {L"system.htm", K::Page, kSystem}},
+                             1});
+}
+
+TEST_F(PatchFolderTreeTest, ReachesDocumentsAtEveryDepth) {
+    std::vector<Entry> entries;
+    std::wstring path;
+    for (int level = 1; level <= 12; ++level) {
+        path += (path.empty() ? L"" : L"\\") + std::wstring(L"level") + std::to_wstring(level);
+        entries.push_back({path, Kind::Folder});
+        entries.push_back({path + L"\\page.htm", Kind::Page});
+        // A sibling folder listed after each page, so that each level's result comes from below.
+        entries.push_back({path + L"\\side", Kind::Folder});
+        entries.push_back({path + L"\\side\\page.html", Kind::Page});
+    }
+    WalkCase(CaseFolder(0), {"depth", entries, 1});
+}
+
+TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
+    const std::wstring page = scratch_ + L"\\page.htm";
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+    const struct {
+        const char* name;
+        std::wstring folder;
+    } cases[] = {
+        {"missing folder", scratch_ + L"\\missing"},
+        {"missing parent", scratch_ + L"\\missing\\deeper"},
+        {"a page given as the folder", page},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PatchFolderTree(c.folder), 0) << c.name;
+    EXPECT_EQ(ReadBytes(page), kPage);
+}
+
+// Creates folders below `base` so that the deepest one's path is exactly `length` characters long.
+std::wstring MakeFolderOfLength(const std::wstring& base, std::size_t length) {
+    std::wstring path = base;
+    while (path.size() < length) {
+        const std::size_t room = length - path.size();  // the backslash and the name
+        // Never leave room for a backslash alone.
+        const std::size_t name = room > 101 ? std::min<std::size_t>(100, room - 3) : room - 1;
+        path += L'\\' + std::wstring(name, L'd');
+        if (!::CreateDirectoryW(path.c_str(), nullptr)) return {};
+    }
+    return path;
+}
+
+TEST_F(PatchFolderTreeTest, ListsASearchPatternOf259CharactersAndRefusesOneOf260) {
+    if (scratch_.size() + 2 > 250) GTEST_SKIP() << "temporary folder too deep for the boundary";
+    const std::wstring parent = MakeFolderOfLength(scratch_, 250);
+    ASSERT_EQ(parent.size(), 250u);
+    const std::wstring fits = parent + L"\\abcd";
+    const std::wstring tooLong = parent + L"\\abcde";
+    ASSERT_EQ((fits + L"\\*.*").size(), 259u);
+    ASSERT_EQ((tooLong + L"\\*.*").size(), 260u);
+    for (const std::wstring& folder : {fits, tooLong}) {
+        ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(folder + L"\\p.htm", kPage));
+    }
+
+    EXPECT_EQ(PatchFolderTree(tooLong), 0);
+    EXPECT_EQ(ReadBytes(tooLong + L"\\p.htm"), kPage);
+    EXPECT_EQ(PatchFolderTree(fits), 1);
+    EXPECT_EQ(ReadBytes(fits + L"\\p.htm"), kPatchedPage);
+
+    // Listed last in its parent, the folder that can't be listed decides the parent's result.
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(fits + L"\\p.htm", kPage));
+    EXPECT_EQ(PatchFolderTree(parent), 0);
+    EXPECT_EQ(ReadBytes(fits + L"\\p.htm"), kPatchedPage);
+    EXPECT_EQ(ReadBytes(tooLong + L"\\p.htm"), kPage);
+}
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    wchar_t value[1024]{};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+// Trees that only the Unix side can make: directory links and a drive letter of our own
+// (patch_folder_tree_unix_trees.sh). In the discovered run these cases skip themselves.
+TEST(PatchFolderTreeUnixTreeTest, ACycleOfDirectoryLinksEnds) {
+    const std::wstring cycle = EnvironmentValue(L"ORVET_WALK_LINK_CYCLE");
+    if (cycle.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_CYCLE)";
+
+    // The links must show up as directories, or this would prove nothing.
+    int links = 0;
+    WIN32_FIND_DATAW entry{};
+    {
+        const UniqueFindHandle listing(::FindFirstFileW((cycle + L"\\*").c_str(), &entry));
+        ASSERT_TRUE(listing) << cycle;
+        do {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && entry.cFileName[0] != L'.')
+                ++links;
+        } while (::FindNextFileW(listing.get(), &entry));
+    }
+    ASSERT_EQ(links, 2);
+    const std::wstring page = cycle + L"\\a.htm";
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+
+    // Two links to their own folder double the visits at every level: only the path limit, a few
+    // levels down, ends the walk in time. The links are listed after the page, so the refused
+    // deepest level decides every result on the way up.
+    EXPECT_EQ(PatchFolderTree(cycle), 0);
+    // Patched on the first visit; every deeper visit finds it up to date.
+    EXPECT_EQ(ReadBytes(page), kPatchedPage);
+}
+
+TEST(PatchFolderTreeUnixTreeTest, AnEmptyPathWalksNothing) {
+    const std::wstring drive = EnvironmentValue(L"ORVET_WALK_DRIVE");
+    if (drive.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_DRIVE)";
+    // Only on a drive of our own: a walk of another drive's root could reach anything.
+    wchar_t current[MAX_PATH + 1]{};
+    ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH + 1, current), 0u);
+    ASSERT_EQ(std::wstring(current).substr(0, 3), drive + L"\\");
+    const std::wstring page = drive + L"\\a.htm";
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+
+    EXPECT_EQ(PatchFolderTree(L""), 0);
+    EXPECT_EQ(ReadBytes(page), kPage);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Usage: patch_folder_tree_unix_trees.sh WINE_RUN PREFIX TEST_PROGRAM
+# Runs the walk cases whose trees Wine can't make from inside (it has no directory links and no way
+# to map a drive): a folder holding two links to itself, and a drive letter of its own mapped to a
+# scratch folder, which the test program starts in. Everything is removed again, also after a failure.
+set -euo pipefail
+
+wine_run=$1
+prefix=$2
+program=$3
+
+# The prefix must exist before a drive is mapped into it: its creation starts from scratch.
+"$(dirname "$wine_run")/wine-prefix.sh" "$prefix"
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/orvet-walk.XXXXXX")
+link=
+cleanup() {
+    [ -n "$link" ] && rm -f "$link"
+    rm -rf "$root"  # rm never follows the links
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Long link names reach the path limit within a few levels; a walk that ignored the limit would only
+# stop where Unix refuses to resolve 40 links, after 2^40 visits.
+mkdir "$root/cycle"
+ln -s . "$root/cycle/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
+ln -s "$root/cycle" "$root/cycle/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
+
+mkdir -p "$root/drive/start"
+# The first free letter; ln -sn fails when another run took it first (plain ln -s would put the link
+# inside the folder that a taken letter names).
+for letter in y x w v u t s r q p; do
+    if ln -sn "$root/drive" "$prefix/dosdevices/$letter:" 2>/dev/null; then
+        link="$prefix/dosdevices/$letter:"
+        break
+    fi
+done
+if [ -z "$link" ]; then
+    echo "no free drive letter in $prefix/dosdevices" >&2
+    exit 1
+fi
+drive=$(basename "$link" | tr '[:lower:]' '[:upper:]')
+
+# Wine shows the root file system as Z:. A walk that does not end is stopped here, well inside the
+# test's own timeout, so that the cleanup still runs.
+cycle="Z:${root//\//\\}\\cycle"
+output=$(cd "$root/drive/start" &&
+         ORVET_WALK_LINK_CYCLE="$cycle" ORVET_WALK_DRIVE="$drive" timeout -k 5 60 \
+             "$wine_run" "$prefix" "$program" --gtest_filter='PatchFolderTreeUnixTreeTest.*' --gtest_color=no 2>&1) &&
+    status=0 || status=$?
+printf '%s\n' "$output"
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "the walk did not end within 60 s" >&2
+fi
+# A skip would pass silently: both cases must have run.
+if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \] 2 tests' <<<"$output"; then
+    echo "not every case ran" >&2
+    status=1
+fi
+if grep -q '^\[  SKIPPED \]' <<<"$output"; then
+    echo "a case was skipped" >&2
+    status=1
+fi
+exit "$status"
