@@ -14,7 +14,7 @@ cmake --build "$build" --target orvet_update run_floor run_benchmark >/dev/null
 # Not the tests' prefix: the benchmark rewrites the machine's keys and folders at will.
 export WINEPREFIX="$build/bench-wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
-wineserver -p 60 </dev/null >/dev/null 2>&1 || true
+wineserver -p60 </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 exe="$build/run/Orvet Manual Contents Update.exe"

@@ -19,7 +19,7 @@ unset WINEARCH
 # nor the lock, which they would hold for as long as the server lives.
 exec 9>"$WINEPREFIX.lock"
 flock 9
-if wineserver -p 120 >/dev/null 2>&1 </dev/null 9>&-; then
+if wineserver -p120 >/dev/null 2>&1 </dev/null 9>&-; then
     wine wineboot.exe >/dev/null 2>&1 </dev/null 9>&- || true
 fi
 exec 9>&-
