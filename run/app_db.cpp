@@ -8,6 +8,7 @@
 
 #include "unique_handle.h"
 #include "update_run.h"
+#include "version.h"
 
 namespace {
 
@@ -15,8 +16,8 @@ constexpr wchar_t kStampRecord[] =
     L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
 constexpr REGSAM kStampAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 static_assert(kStampAccess == 0x2001F);
-// Stored with its terminating NUL: 24 bytes.
-constexpr wchar_t kStampVersion[] = L"1.0.0.10080";
+// The version record's own text, stored with its terminating NUL: 24 bytes.
+constexpr wchar_t kStampVersion[] = L"" ORVET_VERSION_TEXT;
 static_assert(sizeof kStampVersion == 24);
 
 constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Halvern Corporation\\Orvet Update";

@@ -1,0 +1,208 @@
+// The completion notice on screen: the real executable started with CreateProcessW on an eligible
+// machine, its box found by caption, read from the window and dismissed. The language comes from LC_ALL,
+// which Wine reads from the Unix environment when a process starts; CTest sets it, together with the
+// table expected (ORVET_NOTICE_LANGUAGE, hex), for each language run.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "notice_texts.h"
+#include "notice_window.h"
+#include "unique_handle.h"
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 60'000;
+constexpr char kPage[] = "<head></head>";
+
+const notice::LanguageTable* FindTable(LANGID language) {
+    for (const notice::LanguageTable& table : notice::kLanguageTables) {
+        if (table.language == language) return &table;
+    }
+    return nullptr;
+}
+
+// What one run showed: every box it put up, in order, and how it ended.
+struct Outcome {
+    std::optional<DWORD> exitCode;
+    std::wstring failure;
+    std::vector<std::wstring> titles;
+    std::vector<std::wstring> messages;
+};
+
+// How the updater flag is stored for a case; no type means no value at all.
+struct Flag {
+    const char* name;
+    std::optional<DWORD> type;
+    std::vector<BYTE> data;
+    bool boxExpected;
+};
+
+// A page of the BasicManual folder, and whether the test holds it open, unshared, during the run.
+struct Page {
+    const wchar_t* name;
+    bool heldOpen;
+};
+
+class NoticeOnScreen : public testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t display[256];
+        if (::GetEnvironmentVariableW(L"DISPLAY", display, ARRAYSIZE(display)) == 0) {
+            GTEST_SKIP() << "no X display: the message box needs one (run the suite under xvfb-run)";
+        }
+        const char* exe = std::getenv("ORVET_EXE");
+        ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
+        exe_ = machine::WindowsPath(notice::Widen(exe));
+        SetUpEligibleMachine();
+    }
+
+    void TearDown() override {
+        if (!IsSkipped()) {
+            EXPECT_TRUE(machine::ClearMachine());
+        }
+    }
+
+    void SetUpEligibleMachine() {
+        ASSERT_TRUE(machine::ClearMachine());
+        ASSERT_EQ(machine::SetReportedWindows(L"win81"), ERROR_SUCCESS);
+        ASSERT_EQ(
+            machine::WriteRecord(machine::kManualRecord, machine::kView32, std::wstring(L"3.0.0.08100")),
+            ERROR_SUCCESS);
+    }
+
+    static std::wstring PagePath(const wchar_t* name) { return machine::ManualFolder(2) + L"\\" + name; }
+
+    static void WritePage(const wchar_t* name) {
+        ASSERT_TRUE(machine::WriteFileBytes(PagePath(name), kPage));
+    }
+
+    // Runs the executable; every box of the run is read and dismissed, so a box never stalls the test.
+    Outcome Run() const {
+        Outcome outcome;
+        HWND last = nullptr;
+        outcome.exitCode = machine::RunToExit(exe_, L"", kRunTimeoutMs, outcome.failure, [&](HANDLE process) {
+            const HWND box = notice::FindNoticeBox(::GetProcessId(process));
+            if (box == nullptr || box == last) return;
+            std::wstring message = notice::ReadMessage(box);
+            if (message.empty()) return;  // not set up yet
+            last = box;
+            outcome.titles.push_back(notice::ReadTitle(box));
+            outcome.messages.push_back(std::move(message));
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        });
+        return outcome;
+    }
+
+    std::wstring exe_;
+};
+
+// The box in the language of the user, or, for a language without a table, in one of the tables.
+TEST_F(NoticeOnScreen, ShownInTheUserLanguage) {
+    const char* wanted = std::getenv("ORVET_NOTICE_LANGUAGE");
+    ASSERT_NE(wanted, nullptr) << "ORVET_NOTICE_LANGUAGE names the language that LC_ALL selects";
+    const auto language = static_cast<LANGID>(std::strtoul(wanted, nullptr, 16));
+    ASSERT_EQ(::GetUserDefaultUILanguage(), language) << "LC_ALL did not give the UI language " << wanted;
+    WritePage(L"page.htm");
+
+    const Outcome outcome = Run();
+
+    ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+    EXPECT_EQ(*outcome.exitCode, 0u);
+    ASSERT_EQ(outcome.messages.size(), 1u) << "boxes shown";
+    EXPECT_EQ(outcome.titles[0], notice::Widen(notice::kCaption)) << notice::Narrow(outcome.titles[0]);
+    const std::wstring& message = outcome.messages[0];
+    if (const notice::LanguageTable* own = FindTable(language)) {
+        EXPECT_EQ(message, notice::Widen(own->success)) << notice::Narrow(message);
+    } else {
+        const notice::LanguageTable* chosen = nullptr;
+        for (const notice::LanguageTable& table : notice::kLanguageTables) {
+            if (message == notice::Widen(table.success)) chosen = &table;
+        }
+        ASSERT_NE(chosen, nullptr) << "not the text of any table: " << notice::Narrow(message);
+        std::printf("language 0x%04X has no table; the loader chose a text of 0x%04X: %s\n", language,
+                    chosen->language, notice::Narrow(message).c_str());
+    }
+}
+
+TEST_F(NoticeOnScreen, OnlyTheUpdaterFlagOneSuppressesTheBox) {
+    const Flag flags[] = {
+        {"absent", std::nullopt, {}, true},
+        {"REG_DWORD 0", REG_DWORD, {0, 0, 0, 0}, true},
+        {"REG_DWORD 2", REG_DWORD, {2, 0, 0, 0}, true},
+        {"REG_SZ \"1\"", REG_SZ, {'1', 0, 0, 0}, true},
+        {"REG_DWORD 1", REG_DWORD, {1, 0, 0, 0}, false},
+        {"REG_BINARY 01", REG_BINARY, {1}, false},
+    };
+    for (const Flag& flag : flags) {
+        SCOPED_TRACE(flag.name);
+        SetUpEligibleMachine();
+        WritePage(L"page.htm");
+        if (flag.type) {
+            ASSERT_EQ(machine::WriteValue(machine::kUpdaterKey, machine::kView32, L"LaunchInstaller",
+                                          *flag.type, flag.data.data(), static_cast<DWORD>(flag.data.size())),
+                      ERROR_SUCCESS);
+        }
+
+        const Outcome outcome = Run();
+
+        ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+        EXPECT_EQ(*outcome.exitCode, 0u);
+        EXPECT_EQ(outcome.messages.size(), flag.boxExpected ? 1u : 0u) << "boxes shown";
+    }
+}
+
+// Walks that all return 0 leave `handled` at 0: no box, and the run ends by itself.
+TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
+    struct Case {
+        const char* name;
+        bool folder;
+        std::vector<Page> pages;
+    };
+    const Case cases[] = {
+        {"no manual folder at all", false, {}},
+        {"a folder without pages", true, {}},
+        {"its only page held open", true, {{L"page.htm", true}}},
+        // Listed by upper-cased name: A.HTM is patched, B.HTM, the last entry, fails.
+        {"one page patched, the last one held open", true, {{L"a.htm", false}, {L"b.htm", true}}},
+    };
+    for (const Case& scenario : cases) {
+        SCOPED_TRACE(scenario.name);
+        SetUpEligibleMachine();
+        if (scenario.folder) {
+            ASSERT_TRUE(machine::WriteFileBytes(PagePath(L"notes.txt"), "not a page"));
+        }
+        std::vector<UniqueFileHandle> held;
+        for (const Page& page : scenario.pages) {
+            WritePage(page.name);
+            if (page.heldOpen) {
+                held.emplace_back(::CreateFileW(PagePath(page.name).c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                ASSERT_TRUE(held.back()) << "error " << ::GetLastError();
+            }
+        }
+
+        const Outcome outcome = Run();
+        held.clear();
+
+        ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+        EXPECT_EQ(*outcome.exitCode, 0u);
+        EXPECT_TRUE(outcome.messages.empty()) << "a box came: " << notice::Narrow(outcome.messages.front());
+        for (const Page& page : scenario.pages) {
+            const std::optional<std::string> after = machine::ReadFileBytes(PagePath(page.name));
+            ASSERT_TRUE(after);
+            EXPECT_EQ(*after == kPage, page.heldOpen)
+                << notice::Narrow(page.name) << " afterwards: " << *after;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// The string tables of the built executable, read with the platform's own resource functions: one block
+// 7 per language, 23 languages, each with 103, 105 and 109 filled and the rest empty.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+#include "notice_texts.h"
+#include "resource.h"
+
+namespace {
+
+constexpr WORD kNoticeBlock = IDS_APP_CAPTION / 16 + 1;
+
+struct FreeModule {
+    void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
+    reinterpret_cast<std::vector<LANGID>*>(found)->push_back(language);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
+    // Blocks have numbers; a named one is recorded as 0, which no block has.
+    reinterpret_cast<std::vector<ULONG_PTR>*>(found)->push_back(IS_INTRESOURCE(name) ? ULONG_PTR(name) : 0);
+    return TRUE;
+}
+
+// The sixteen entries of one block, or nothing when the bytes are not exactly sixteen counted entries.
+std::optional<std::vector<std::wstring>> ParseBlock(const wchar_t* units, std::size_t size) {
+    std::vector<std::wstring> entries;
+    std::size_t at = 0;
+    const std::size_t count = size / sizeof(wchar_t);
+    while (entries.size() < 16) {
+        if (at >= count) return std::nullopt;
+        const std::size_t length = units[at++];
+        if (length > count - at) return std::nullopt;
+        entries.emplace_back(units + at, length);
+        at += length;
+    }
+    if (at * sizeof(wchar_t) != size) return std::nullopt;
+    return entries;
+}
+
+class StringTables : public testing::Test {
+  protected:
+    void SetUp() override {
+        const char* exe = std::getenv("ORVET_EXE");
+        ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
+        const std::wstring path = machine::WindowsPath(notice::Widen(exe));
+        module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_NE(module_, nullptr) << exe << ": error " << ::GetLastError();
+    }
+
+    std::vector<LANGID> Languages() const {
+        std::vector<LANGID> found;
+        ::EnumResourceLanguagesW(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock), CollectLanguage,
+                                 reinterpret_cast<LONG_PTR>(&found));
+        return found;
+    }
+
+    UniqueModule module_;
+};
+
+TEST_F(StringTables, OnlyTheNoticeBlockExists) {
+    std::vector<ULONG_PTR> blocks;
+    ASSERT_TRUE(
+        ::EnumResourceNamesW(module_.get(), RT_STRING, CollectName, reinterpret_cast<LONG_PTR>(&blocks)))
+        << "no string table at all: error " << ::GetLastError();
+    EXPECT_EQ(blocks, std::vector<ULONG_PTR>{kNoticeBlock});
+}
+
+TEST_F(StringTables, ExactlyTheTwentyThreeLanguagesAndNoNeutralTable) {
+    const std::vector<LANGID> found = Languages();
+    const std::set<LANGID> unique(found.begin(), found.end());
+    EXPECT_EQ(unique.size(), found.size()) << "a language has two tables";
+    std::set<LANGID> expected;
+    for (const notice::LanguageTable& table : notice::kLanguageTables) expected.insert(table.language);
+    ASSERT_EQ(expected.size(), 23u);
+    for (const LANGID language : unique) {
+        EXPECT_NE(PRIMARYLANGID(language), LANG_NEUTRAL) << "neutral table 0x" << std::hex << language;
+        EXPECT_EQ(expected.count(language), 1u) << "unexpected table 0x" << std::hex << language;
+    }
+    for (const LANGID language : expected) {
+        EXPECT_EQ(unique.count(language), 1u) << "missing table 0x" << std::hex << language;
+    }
+}
+
+TEST_F(StringTables, EachTableHoldsItsTextsAndNothingElse) {
+    const std::wstring caption = notice::Widen(notice::kCaption);
+    const std::wstring name = notice::Widen(notice::kAppName);
+    for (const notice::LanguageTable& table : notice::kLanguageTables) {
+        SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << table.language);
+        const HRSRC found =
+            ::FindResourceExW(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock), table.language);
+        ASSERT_NE(found, nullptr) << "error " << ::GetLastError();
+        const HGLOBAL loaded = ::LoadResource(module_.get(), found);
+        ASSERT_NE(loaded, nullptr);
+        const auto* units = static_cast<const wchar_t*>(::LockResource(loaded));
+        ASSERT_NE(units, nullptr);
+        const DWORD size = ::SizeofResource(module_.get(), found);
+
+        const std::optional<std::vector<std::wstring>> entries = ParseBlock(units, size);
+        ASSERT_TRUE(entries) << "not sixteen counted entries filling " << size << " bytes";
+        for (unsigned entry = 0; entry < 16; ++entry) {
+            const unsigned id = (kNoticeBlock - 1u) * 16u + entry;
+            const std::wstring& text = (*entries)[entry];
+            if (id == IDS_APP_CAPTION) {
+                EXPECT_EQ(text, caption) << "caption: " << notice::Narrow(text);
+            } else if (id == IDS_INSTALL_SUCCESS) {
+                EXPECT_EQ(text, notice::Widen(table.success)) << "message: " << notice::Narrow(text);
+            } else if (id == IDS_APP_NAME) {
+                EXPECT_EQ(text, name) << "name: " << notice::Narrow(text);
+            } else {
+                EXPECT_TRUE(text.empty()) << "entry " << id << " holds " << notice::Narrow(text);
+            }
+        }
+    }
+}
+
+}  // namespace
