@@ -87,7 +87,7 @@ for p in "${pages[@]}"; do
     else
         change="changed, $(stat -c %s "$before") -> $(stat -c %s "$p") bytes"
     fi
-    printf '  C:\\%-60s %-28s attributes: %s\n' "${rel//\//\\}" "$change" "${attr:-none}"
+    printf '  C:\\%-72s %-28s attributes: %s\n' "${rel//\//\\}" "$change" "${attr:-none}"
 done
 echo
 echo "stamp in the registry:"
