@@ -7,7 +7,7 @@
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using Handle = typename Traits::Handle;
 
     UniqueHandle() noexcept = default;
@@ -42,7 +42,7 @@ public:
         }
     }
 
-private:
+  private:
     Handle handle_ = Traits::Invalid();
 };
 

@@ -5,6 +5,8 @@
 # exits 77 (skipped) where no tmpfs can be mounted.
 set -euo pipefail
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine_drive.sh"
+
 wine_run=$1
 prefix=$2
 program=$3
@@ -50,20 +52,7 @@ if ! mount -t tmpfs -o size=64k,mode=0777 orvet-full-drive "$mountpoint"; then
     exit 77
 fi
 
-# The first free letter; ln -sn without -f fails when another run took it first (plain ln -s would
-# put the link inside a directory left behind under that name).
-for letter in p q r s t u v w x y; do
-    if ln -sn "$mountpoint" "$prefix/dosdevices/$letter:" 2>/dev/null; then
-        link="$prefix/dosdevices/$letter:"
-        break
-    fi
-done
-if [ -z "$link" ]; then
-    echo "no free drive letter in $prefix/dosdevices" >&2
-    exit 1
-fi
-
-drive=$(basename "$link" | tr '[:lower:]' '[:upper:]')
+map_wine_drive "$prefix" "$mountpoint"
 status=0
 output=$(ORVET_FULL_DRIVE="$drive" "$wine_run" "$prefix" "$program" \
              --gtest_filter='PatchDocumentFullDriveTest.*' --gtest_color=no 2>&1) || status=$?

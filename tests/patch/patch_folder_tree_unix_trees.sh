@@ -5,6 +5,8 @@
 # scratch folder, which the test program starts in. Everything is removed again, also after a failure.
 set -euo pipefail
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine_drive.sh"
+
 wine_run=$1
 prefix=$2
 program=$3
@@ -28,19 +30,7 @@ ln -s . "$root/cycle/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
 ln -s "$root/cycle" "$root/cycle/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
 
 mkdir -p "$root/drive/start"
-# The first free letter; ln -sn fails when another run took it first (plain ln -s would put the link
-# inside the folder that a taken letter names).
-for letter in y x w v u t s r q p; do
-    if ln -sn "$root/drive" "$prefix/dosdevices/$letter:" 2>/dev/null; then
-        link="$prefix/dosdevices/$letter:"
-        break
-    fi
-done
-if [ -z "$link" ]; then
-    echo "no free drive letter in $prefix/dosdevices" >&2
-    exit 1
-fi
-drive=$(basename "$link" | tr '[:lower:]' '[:upper:]')
+map_wine_drive "$prefix" "$root/drive"
 
 # Wine shows the root file system as Z:. A walk that does not end is stopped here, well inside the
 # test's own timeout, so that the cleanup still runs.
