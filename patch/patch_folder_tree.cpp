@@ -6,22 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "ascii_case.h"
 #include "patch.h"
 #include "unique_handle.h"
 
 namespace {
-
-// Equality that folds the letters A to Z only, whatever the user's locale.
-bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto fold = [](wchar_t c) {
-            return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-        };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
 
 bool IsDocumentName(const wchar_t* name) noexcept {
     const std::wstring_view extension = ::PathFindExtensionW(name);

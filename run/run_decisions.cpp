@@ -2,16 +2,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "ascii_case.h"
 #include "update_run.h"
 
 namespace {
 
 constexpr std::wstring_view kAcceptedManualVersion = L"3.0.0.08100";
 constexpr std::wstring_view kAcceptedCareVersions[] = {L"8.2.0.15030", L"8.3.0.08220"};
-
-constexpr wchar_t FoldAsciiCase(wchar_t c) noexcept {
-    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
 
 }  // namespace
 
@@ -20,11 +17,7 @@ bool IsSupportedWindowsVersion(const OSVERSIONINFOEXW& info) noexcept {
 }
 
 bool IsSameVersionText(std::wstring_view a, std::wstring_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) return false;
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(a, b);
 }
 
 bool IsAcceptedManualVersion(std::wstring_view version) noexcept {
