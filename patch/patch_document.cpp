@@ -59,10 +59,11 @@ LeadByteTable AnsiLeadBytes() noexcept {
     return true;
 }
 
+// What both edits together add to a document.
+constexpr std::size_t kMaxGrowth =
+    kCompatibilityTag.size() + kLocalMachineComment.size() - kInternetZoneComment.size();
 // Largest document handled: its text, grown by both edits, must still have a signed 32-bit length.
-constexpr long long kMaxDocumentSize =
-    INT_MAX - static_cast<long long>(kCompatibilityTag.size() + kLocalMachineComment.size() -
-                                     kInternetZoneComment.size());
+constexpr long long kMaxDocumentSize = INT_MAX - static_cast<long long>(kMaxGrowth);
 
 int PatchOpenDocument(std::FILE* stream) {
     if (::_fseeki64(stream, 0, SEEK_END) != 0) return 0;
@@ -71,14 +72,21 @@ int PatchOpenDocument(std::FILE* stream) {
     if (::_fseeki64(stream, 0, SEEK_SET) != 0) return 0;
 
     // The whole document is the text, NUL bytes included, so every write covers text bytes only.
-    std::string text(static_cast<std::size_t>(size), '\0');
+    // Both copies, the text on disk and the edited one, get the room for both edits up front: no
+    // edit reallocates, so a page never takes more than twice its size in memory.
+    const auto length = static_cast<std::size_t>(size);
+    std::string text;
+    text.reserve(length + kMaxGrowth);
+    text.resize(length);
     if (std::fread(text.data(), 1, text.size(), stream) != text.size()) return 0;
+    std::string edited;
+    edited.reserve(length + kMaxGrowth);
+    edited.assign(text);
 
     const LeadByteTable leadBytes = AnsiLeadBytes();
-    std::string edited = text;
     if (InsertCompatibilityTag(edited, leadBytes)) {
         if (!RewriteDocument(stream, text, edited)) return 0;
-        text = edited;
+        text.assign(edited);
     }
     if (ReplaceInternetZoneComment(edited, leadBytes)) {
         if (!RewriteDocument(stream, text, edited)) return 0;
