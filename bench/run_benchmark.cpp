@@ -73,12 +73,12 @@ std::optional<std::vector<GeneratedPage>> GenerateTree(int pages, int bigPageMiB
         wchar_t name[64];
         std::swprintf(name, 64, L"\\chapter%03d\\topic%05d.htm", i / kPagesPerChapter, i);
         GeneratedPage page{root + name, sizes(random), i % 2 == 0};
-        if (!machine::WriteFileBytes(page.path, MakePage(page.size, page.needsBoth, i))) return std::nullopt;
+        if (!WriteFileBytes(page.path, MakePage(page.size, page.needsBoth, i))) return std::nullopt;
         generated.push_back(std::move(page));
     }
     if (bigPageMiB > 0) {
         GeneratedPage page{root + L"\\chapter000\\large.htm", std::size_t(bigPageMiB) * 1024 * 1024, true};
-        if (!machine::WriteFileBytes(page.path, MakePage(page.size, true, pages))) return std::nullopt;
+        if (!WriteFileBytes(page.path, MakePage(page.size, true, pages))) return std::nullopt;
         generated.push_back(std::move(page));
     }
     return generated;
@@ -97,7 +97,7 @@ int CountWrongPages(const std::vector<GeneratedPage>& pages, bool patched) {
         if (data.nFileSizeHigh != 0 || data.nFileSizeLow != expected) ++wrong;
     }
     if (patched && !pages.empty()) {
-        const std::optional<std::string> first = machine::ReadFileBytes(pages.front().path);
+        const std::optional<std::string> first = ReadFileBytes(pages.front().path);
         if (!first || first->find(kTag) == std::string::npos || first->find(kLocal) == std::string::npos)
             ++wrong;
     }
@@ -148,7 +148,7 @@ double KiB(SIZE_T bytes) {
 }
 
 bool ResetTree(const std::wstring& root) {
-    return machine::DeleteTree(root);
+    return DeleteTree(root);
 }
 
 int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, int repeats, int bigPageMiB) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 namespace machine {
 
 inline constexpr wchar_t kExeName[] = L"Orvet Manual Contents Update.exe";
@@ -51,15 +53,6 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 // The four target folders in the run's order: row 1 under the drive root of the Windows folder, rows 2
 // to 4 under ProgramData. Empty when the platform can't name the base.
 [[nodiscard]] std::wstring ManualFolder(int row);
-
-// Writes `bytes` as the whole file, creating the folders above it.
-[[nodiscard]] bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-
-// The whole file, or nothing when it can't be read.
-[[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
-
-// Deletes a folder with everything below it, read-only files included. True when it is gone.
-[[nodiscard]] bool DeleteTree(const std::wstring& path);
 
 // Starts `exe` with `arguments` (the program name is put in front) and waits up to `timeoutMs`; a run
 // that takes longer is terminated. Returns the exit code, or nothing when the start failed or the run

@@ -85,7 +85,7 @@ class EndToEndTest : public ::testing::Test {
 
     void Install(const std::vector<Page>& pages) {
         for (const Page& page : pages) {
-            ASSERT_TRUE(machine::WriteFileBytes(PagePath(page), page.before)) << Narrow(PagePath(page));
+            ASSERT_TRUE(WriteFileBytes(PagePath(page), page.before)) << Narrow(PagePath(page));
             if (page.readOnly) {
                 ASSERT_TRUE(::SetFileAttributesW(PagePath(page).c_str(), FILE_ATTRIBUTE_READONLY));
             }
@@ -108,7 +108,7 @@ class EndToEndTest : public ::testing::Test {
 void ExpectPages(const std::vector<Page>& pages, bool patched, const std::string& context) {
     for (const Page& page : pages) {
         const std::wstring path = PagePath(page);
-        const std::optional<std::string> now = machine::ReadFileBytes(path);
+        const std::optional<std::string> now = ReadFileBytes(path);
         ASSERT_TRUE(now) << context << ": " << Narrow(path);
         EXPECT_EQ(*now, patched ? page.after : page.before) << context << ": " << Narrow(path);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());

@@ -81,9 +81,7 @@ class NoticeOnScreen : public testing::Test {
 
     static std::wstring PagePath(const wchar_t* name) { return machine::ManualFolder(2) + L"\\" + name; }
 
-    static void WritePage(const wchar_t* name) {
-        ASSERT_TRUE(machine::WriteFileBytes(PagePath(name), kPage));
-    }
+    static void WritePage(const wchar_t* name) { ASSERT_TRUE(WriteFileBytes(PagePath(name), kPage)); }
 
     // Runs the executable; every box of the run is read and dismissed, so a box never stalls the test.
     Outcome Run() const {
@@ -178,7 +176,7 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
         SCOPED_TRACE(scenario.name);
         SetUpEligibleMachine();
         if (scenario.folder) {
-            ASSERT_TRUE(machine::WriteFileBytes(PagePath(L"notes.txt"), "not a page"));
+            ASSERT_TRUE(WriteFileBytes(PagePath(L"notes.txt"), "not a page"));
         }
         std::vector<UniqueFileHandle> held;
         for (const Page& page : scenario.pages) {
@@ -197,7 +195,7 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
         EXPECT_EQ(*outcome.exitCode, 0u);
         EXPECT_TRUE(outcome.messages.empty()) << "a box came: " << notice::Narrow(outcome.messages.front());
         for (const Page& page : scenario.pages) {
-            const std::optional<std::string> after = machine::ReadFileBytes(PagePath(page.name));
+            const std::optional<std::string> after = ReadFileBytes(PagePath(page.name));
             ASSERT_TRUE(after);
             EXPECT_EQ(*after == kPage, page.heldOpen)
                 << notice::Narrow(page.name) << " afterwards: " << *after;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files.h"
 #include "patch.h"
 #include "unique_handle.h"
 
@@ -29,31 +30,6 @@ constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
 constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
 constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kArchive = FILE_ATTRIBUTE_ARCHIVE;
-
-void WriteBytes(const std::wstring& path, std::string_view bytes) {
-    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << "create " << ::GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    ASSERT_EQ(written, bytes.size());
-}
-
-std::string ReadBytes(const std::wstring& path) {
-    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return "<unreadable>";
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 24)) return "<too large>";
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() &&
-        !::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-        return "<read failed>";
-    }
-    bytes.resize(read);
-    return bytes;
-}
 
 // Opened for attributes only, so that no sharing rule stands in the way.
 FILE_BASIC_INFO BasicInfo(const std::wstring& path) {
@@ -73,51 +49,19 @@ void SetLastWriteTime(const std::wstring& path, std::int64_t time) {
     ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &when));
 }
 
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    UniqueFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (find) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
-    ::RemoveDirectoryW(folder.c_str());
-}
-
-// A fresh folder of its own under `parent` (which ends in a backslash); empty when none can be made.
-std::wstring MakeUniqueFolder(const std::wstring& parent) {
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring folder = parent + L"orvet-doc-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                    std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(attempt);
-        if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    }
-    return {};
-}
-
 class PatchDocumentTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH + 1] = {};
-        ASSERT_NE(::GetTempPathW(MAX_PATH + 1, temp), 0u);
-        folder_ = MakeUniqueFolder(temp);
+        folder_ = MakeScratchFolder(L"orvet-doc");
         ASSERT_FALSE(folder_.empty());
     }
     void TearDown() override {
-        if (!folder_.empty()) RemoveTree(folder_);
+        if (!folder_.empty()) (void)DeleteTree(folder_);
     }
 
     std::wstring Document(std::string_view bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
         const std::wstring path = folder_ + L"\\page" + std::to_wstring(++count_) + L".htm";
-        WriteBytes(path, bytes);
+        EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
         if (attributes != FILE_ATTRIBUTE_NORMAL) {
             EXPECT_TRUE(::SetFileAttributesW(path.c_str(), attributes));
         }
@@ -171,10 +115,10 @@ TEST_F(PatchDocumentTest, LeavesExactlyTheExpectedBytes) {
     for (const GrowthCase& c : GrowthCases()) {
         const std::wstring path = Document(c.before);
         EXPECT_EQ(PatchDocument(path), 1) << c.name;
-        EXPECT_EQ(ReadBytes(path), c.after) << c.name;
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.after) << c.name;
         // A second run finds nothing left to do.
         EXPECT_EQ(PatchDocument(path), 1) << c.name << ", second run";
-        EXPECT_EQ(ReadBytes(path), c.after) << c.name << ", second run";
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.after) << c.name << ", second run";
     }
 }
 
@@ -192,7 +136,7 @@ TEST_F(PatchDocumentTest, GrowsBy55For2AndBoth57) {
     for (const auto& c : cases) {
         const std::wstring path = Document(c.before);
         ASSERT_EQ(PatchDocument(path), 1) << c.name;
-        EXPECT_EQ(ReadBytes(path).size(), c.before.size() + c.growth) << c.name;
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth) << c.name;
     }
 }
 
@@ -223,7 +167,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
     // The document was rewritten while its read-only bit was cleared, and holds both edits.
     const std::wstring path = Document(kInternet + "<head></head>", kReadOnly | kHidden);
     ASSERT_EQ(PatchDocument(path), 1);
-    EXPECT_EQ(ReadBytes(path), kLocal + "<head>" + kTag + "</head>");
+    EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kLocal + "<head>" + kTag + "</head>");
 }
 
 // A document without the read-only bit has its attribute word left alone, and one that needs no edit is
@@ -257,7 +201,7 @@ TEST_F(PatchDocumentTest, WritesNothingToAnUntouchedDocument) {
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributes) << c.name;
         EXPECT_EQ(after.LastWriteTime.QuadPart, kLongAgo) << c.name;
         EXPECT_EQ(after.ChangeTime.QuadPart, before.ChangeTime.QuadPart) << c.name;
-        EXPECT_EQ(ReadBytes(path), c.content) << c.name;
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.content) << c.name;
     }
     // The probe sees attribute writes: a read-only document's bit is cleared and set again.
     const std::wstring path = Document("<body></body>", kReadOnly);
@@ -298,11 +242,13 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
             ASSERT_TRUE(holder) << c.name << ": " << ::GetLastError();
             EXPECT_EQ(PatchDocument(path), 0) << c.name;
         }
-        EXPECT_EQ(ReadBytes(path), content) << c.name;
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), content) << c.name;
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributes & ~kReadOnly) << c.name;
         // Once the other opener is gone, the document is patched as usual.
         EXPECT_EQ(PatchDocument(path), 1) << c.name;
-        EXPECT_EQ(ReadBytes(path), kLocal + "<html><head>" + kTag + "</head></html>") << c.name;
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"),
+                  kLocal + "<html><head>" + kTag + "</head></html>")
+            << c.name;
     }
 }
 
@@ -371,7 +317,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
         if (drive == nullptr || *drive == '\0')
             GTEST_SKIP() << "needs the full-drive driver (ORVET_FULL_DRIVE)";
         const std::string root = std::string(drive) + "\\";
-        folder_ = MakeUniqueFolder(std::wstring(root.begin(), root.end()));
+        folder_ = MakeUniqueFolder(std::wstring(root.begin(), root.end()), L"orvet-doc");
         ASSERT_FALSE(folder_.empty());
         SYSTEM_INFO system{};
         ::GetSystemInfo(&system);
@@ -436,7 +382,7 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
         if (HasFatalFailure()) return;
 
         EXPECT_EQ(PatchDocument(path), 0);
-        const std::string left = ReadBytes(path);
+        const std::string left = ReadFileBytes(path).value_or("<unreadable>");
         EXPECT_EQ(left.size(), c.after.size());
         EXPECT_TRUE(left == c.after)
             << "the bytes differ from offset "
@@ -448,7 +394,7 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
         ASSERT_TRUE(::DeleteFileW((folder_ + L"\\filler.bin").c_str()));
         // With room again, the same document is patched to the end.
         EXPECT_EQ(PatchDocument(path), 1);
-        EXPECT_EQ(ReadBytes(path).size(), c.before.size() + c.growth);
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth);
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(::DeleteFileW(path.c_str()));
     }

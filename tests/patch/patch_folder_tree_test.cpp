@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files.h"
 #include "patch.h"
 #include "unique_handle.h"
 
@@ -37,48 +38,6 @@ struct TreeCase {
     int expected;
 };
 
-void WriteBytes(const std::wstring& path, std::string_view bytes) {
-    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << "create " << path << ": " << ::GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    ASSERT_EQ(written, bytes.size());
-}
-
-std::string ReadBytes(const std::wstring& path) {
-    const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return "<unreadable>";
-    char buffer[4096];
-    DWORD read = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return "<read failed>";
-    return std::string(buffer, read);
-}
-
-// Never follows a link: the trees of the link-cycle case point back at themselves.
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (listing) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L'\\' + name;
-            (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                (void)::DeleteFileW(path.c_str());
-            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-                (void)::RemoveDirectoryW(path.c_str());
-            } else {
-                RemoveTree(path);
-            }
-        } while (::FindNextFileW(listing.get(), &entry));
-    }
-    (void)::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    (void)::RemoveDirectoryW(folder.c_str());
-}
-
 void MakeFolder(const std::wstring& path) {
     ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << "create " << path << ": " << ::GetLastError();
 }
@@ -90,7 +49,7 @@ void BuildTree(const std::wstring& folder, const std::vector<Entry>& entries) {
         if (entry.kind == Kind::Folder) {
             ASSERT_NO_FATAL_FAILURE(MakeFolder(path));
         } else {
-            ASSERT_NO_FATAL_FAILURE(WriteBytes(path, kPage));
+            ASSERT_TRUE(WriteFileBytes(path, kPage)) << path;
         }
     }
     // Attributes last, so that a read-only folder has its children already.
@@ -124,7 +83,9 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
         const Entry& entry = treeCase.entries[i];
         const std::wstring path = folder + L'\\' + entry.path;
         if (entry.kind != Kind::Folder) {
-            EXPECT_EQ(ReadBytes(path), entry.kind == Kind::Page ? kPatchedPage : kPage) << entry.path;
+            EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"),
+                      entry.kind == Kind::Page ? kPatchedPage : kPage)
+                << entry.path;
         }
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributesBefore[i]) << "attributes of " << entry.path;
     }
@@ -133,16 +94,11 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
 class PatchFolderTreeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH + 1]{};
-        const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-        ASSERT_GT(length, 0u);
-        ASSERT_LE(length, static_cast<DWORD>(MAX_PATH));
-        scratch_ = std::wstring(temp, length) + L"orvet-walk-" + std::to_wstring(::GetCurrentProcessId()) +
-                   L"-" + std::to_wstring(::GetTickCount64());
-        ASSERT_NO_FATAL_FAILURE(MakeFolder(scratch_));
+        scratch_ = MakeScratchFolder(L"orvet-walk");
+        ASSERT_FALSE(scratch_.empty());
     }
     void TearDown() override {
-        if (!scratch_.empty()) RemoveTree(scratch_);
+        if (!scratch_.empty()) (void)DeleteTree(scratch_);
     }
 
     // A fresh folder for each case of a table.
@@ -257,7 +213,7 @@ TEST_F(PatchFolderTreeTest, ReachesDocumentsAtEveryDepth) {
 
 TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
     const std::wstring page = scratch_ + L"\\page.htm";
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+    ASSERT_TRUE(WriteFileBytes(page, kPage)) << page;
     const struct {
         const char* name;
         std::wstring folder;
@@ -267,7 +223,7 @@ TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
         {"a page given as the folder", page},
     };
     for (const auto& c : cases) EXPECT_EQ(PatchFolderTree(c.folder), 0) << c.name;
-    EXPECT_EQ(ReadBytes(page), kPage);
+    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPage);
 }
 
 // Creates folders below `base` so that the deepest one's path is exactly `length` characters long.
@@ -293,19 +249,19 @@ TEST_F(PatchFolderTreeTest, ListsASearchPatternOf259CharactersAndRefusesOneOf260
     ASSERT_EQ((tooLong + L"\\*.*").size(), 260u);
     for (const std::wstring& folder : {fits, tooLong}) {
         ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
-        ASSERT_NO_FATAL_FAILURE(WriteBytes(folder + L"\\p.htm", kPage));
+        ASSERT_TRUE(WriteFileBytes(folder + L"\\p.htm", kPage)) << folder + L"\\p.htm";
     }
 
     EXPECT_EQ(PatchFolderTree(tooLong), 0);
-    EXPECT_EQ(ReadBytes(tooLong + L"\\p.htm"), kPage);
+    EXPECT_EQ(ReadFileBytes(tooLong + L"\\p.htm").value_or("<unreadable>"), kPage);
     EXPECT_EQ(PatchFolderTree(fits), 1);
-    EXPECT_EQ(ReadBytes(fits + L"\\p.htm"), kPatchedPage);
+    EXPECT_EQ(ReadFileBytes(fits + L"\\p.htm").value_or("<unreadable>"), kPatchedPage);
 
     // Listed last in its parent, the folder that can't be listed decides the parent's result.
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(fits + L"\\p.htm", kPage));
+    ASSERT_TRUE(WriteFileBytes(fits + L"\\p.htm", kPage)) << fits + L"\\p.htm";
     EXPECT_EQ(PatchFolderTree(parent), 0);
-    EXPECT_EQ(ReadBytes(fits + L"\\p.htm"), kPatchedPage);
-    EXPECT_EQ(ReadBytes(tooLong + L"\\p.htm"), kPage);
+    EXPECT_EQ(ReadFileBytes(fits + L"\\p.htm").value_or("<unreadable>"), kPatchedPage);
+    EXPECT_EQ(ReadFileBytes(tooLong + L"\\p.htm").value_or("<unreadable>"), kPage);
 }
 
 std::wstring EnvironmentValue(const wchar_t* name) {
@@ -333,14 +289,14 @@ TEST(PatchFolderTreeUnixTreeTest, ACycleOfDirectoryLinksEnds) {
     }
     ASSERT_EQ(links, 2);
     const std::wstring page = cycle + L"\\a.htm";
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+    ASSERT_TRUE(WriteFileBytes(page, kPage)) << page;
 
     // Two links to their own folder double the visits at every level: only the path limit, a few
     // levels down, ends the walk in time. The links are listed after the page, so the refused
     // deepest level decides every result on the way up.
     EXPECT_EQ(PatchFolderTree(cycle), 0);
     // Patched on the first visit; every deeper visit finds it up to date.
-    EXPECT_EQ(ReadBytes(page), kPatchedPage);
+    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPatchedPage);
 }
 
 TEST(PatchFolderTreeUnixTreeTest, AnEmptyPathWalksNothing) {
@@ -351,10 +307,10 @@ TEST(PatchFolderTreeUnixTreeTest, AnEmptyPathWalksNothing) {
     ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH + 1, current), 0u);
     ASSERT_EQ(std::wstring(current).substr(0, 3), drive + L"\\");
     const std::wstring page = drive + L"\\a.htm";
-    ASSERT_NO_FATAL_FAILURE(WriteBytes(page, kPage));
+    ASSERT_TRUE(WriteFileBytes(page, kPage)) << page;
 
     EXPECT_EQ(PatchFolderTree(L""), 0);
-    EXPECT_EQ(ReadBytes(page), kPage);
+    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPage);
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+// Whole-file and whole-tree helpers for tests that set up real files, through the Win32 API.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Writes `bytes` as the whole file, creating the folders above it. True when all of it was written.
+[[nodiscard]] bool WriteFileBytes(const std::wstring& path, std::string_view bytes);
+
+// The whole file, or nothing when it can't be read.
+[[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
+
+// Deletes a folder with everything below it, read-only entries included; a link is removed, never
+// followed. True when it is gone.
+[[nodiscard]] bool DeleteTree(const std::wstring& path);
+
+// A fresh folder of its own under `parent` (which ends in a backslash), named `stem` and a unique
+// suffix; empty when none can be made.
+[[nodiscard]] std::wstring MakeUniqueFolder(const std::wstring& parent, std::wstring_view stem);
+
+// The same under the temporary folder.
+[[nodiscard]] std::wstring MakeScratchFolder(std::wstring_view stem);
