@@ -20,7 +20,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
     wine wine32:i386 wine64
-    xvfb xauth x11-apps imagemagick diffutils
+    xvfb xauth imagemagick
 )
 
 missing=()
