@@ -6,6 +6,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/wine-loader.sh"
 export WINEPREFIX=$(realpath -m "$1")
 shift
 export WINEDEBUG=-all

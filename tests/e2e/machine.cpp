@@ -107,7 +107,7 @@ LSTATUS WriteRecord(const wchar_t* key, REGSAM view, const std::optional<std::ws
 }
 
 LSTATUS SetLaunchInstaller(DWORD flag) {
-    return WriteValue(kUpdaterKey, kView32, L"LaunchInstaller", REG_DWORD, &flag, sizeof flag);
+    return WriteValue(kUpdaterKey, kNativeView, L"LaunchInstaller", REG_DWORD, &flag, sizeof flag);
 }
 
 bool KeyExists(const wchar_t* key, REGSAM view) {

@@ -22,7 +22,16 @@ inline constexpr wchar_t kStampRecord[] =
     L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
 inline constexpr wchar_t kUpdaterKey[] = L"SOFTWARE\\Halvern Corporation\\Orvet Update";
 
-// A 32-bit process in a 64-bit prefix: the view the executable reads natively, and the other one.
+// The registry view the executable reads and writes without a view flag, and the other one. The shipped
+// 32-bit build reads the 32-bit view natively; the 64-bit build, which serves machines that can't run
+// 32-bit programs, reads the 64-bit one.
+#ifdef _WIN64
+inline constexpr REGSAM kNativeView = KEY_WOW64_64KEY;
+inline constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+inline constexpr REGSAM kNativeView = KEY_WOW64_32KEY;
+inline constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
 inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 

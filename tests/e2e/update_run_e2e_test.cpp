@@ -63,7 +63,7 @@ std::vector<Page> OnePagePerFolder() {
 // The machine as the maker's products leave it: the Manual record in the view the 32-bit tool reads.
 void MakeEligible(const wchar_t* windows = L"win81") {
     ASSERT_EQ(machine::SetReportedWindows(windows), ERROR_SUCCESS);
-    ASSERT_EQ(machine::WriteRecord(machine::kManualRecord, machine::kView32, std::wstring(L"3.0.0.08100")),
+    ASSERT_EQ(machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
               ERROR_SUCCESS);
 }
 
@@ -121,7 +121,7 @@ void ExpectStamp(const std::string& context) {
     static const wchar_t kStamp[] = L"1.0.0.10080";
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kView32, L"version", type, data),
+    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kNativeView, L"version", type, data),
               ERROR_SUCCESS)
         << context;
     EXPECT_EQ(type, DWORD{REG_SZ}) << context;
@@ -129,12 +129,12 @@ void ExpectStamp(const std::string& context) {
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t)),
               std::wstring(kStamp, ARRAYSIZE(kStamp)))
         << context;
-    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView64)) << context << ": 64-bit view";
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kOtherView)) << context << ": other view";
 }
 
 void ExpectNoStamp(const std::string& context) {
-    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView32)) << context;
-    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kView64)) << context;
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kNativeView)) << context;
+    EXPECT_FALSE(machine::KeyExists(machine::kStampRecord, machine::kOtherView)) << context;
 }
 
 // A product record in one view: absent, a key without "version", or a key with that version.
@@ -151,8 +151,8 @@ constexpr Record Version(const wchar_t* version) {
 struct EligibilityCase {
     const char* name;
     const wchar_t* windows;
-    Record manual32;
-    Record manual64;
+    Record manual;       // in the view the executable reads natively
+    Record manualOther;  // in the other view
     Record care32;
     Record care64;
     DWORD exitCode;
@@ -176,8 +176,8 @@ const EligibilityCase kEligibilityCases[] = {
     {"Windows10CareOnly", L"win10", kAbsent, kAbsent, kAbsent, Version(L"8.3.0.08220"), 0},
     // Each record is read from its own view only.
     {"CareOnlyIn32BitView", L"win81", kAbsent, kAbsent, Version(L"8.2.0.15030"), kAbsent, 1},
-    {"ManualOnlyIn64BitView", L"win81", kAbsent, Version(L"3.0.0.08100"), kAbsent, kAbsent, 1},
-    {"OtherManualIn64BitViewDoesNotHideCare", L"win81", kAbsent, Version(L"3.0.0.08000"), kAbsent,
+    {"ManualOnlyInTheOtherView", L"win81", kAbsent, Version(L"3.0.0.08100"), kAbsent, kAbsent, 1},
+    {"OtherManualInTheOtherViewDoesNotHideCare", L"win81", kAbsent, Version(L"3.0.0.08000"), kAbsent,
      Version(L"8.2.0.15030"), 0},
 };
 
@@ -197,8 +197,8 @@ void WriteRecordCase(const wchar_t* key, REGSAM view, const Record& record) {
 TEST_P(EndToEndEligibilityTest, ExitCodeAndWhatTheRunLeaves) {
     const EligibilityCase& c = GetParam();
     ASSERT_EQ(machine::SetReportedWindows(c.windows), ERROR_SUCCESS);
-    WriteRecordCase(machine::kManualRecord, machine::kView32, c.manual32);
-    WriteRecordCase(machine::kManualRecord, machine::kView64, c.manual64);
+    WriteRecordCase(machine::kManualRecord, machine::kNativeView, c.manual);
+    WriteRecordCase(machine::kManualRecord, machine::kOtherView, c.manualOther);
     WriteRecordCase(machine::kCareRecord, machine::kView32, c.care32);
     WriteRecordCase(machine::kCareRecord, machine::kView64, c.care64);
     const std::vector<Page> pages = OnePagePerFolder();
@@ -231,11 +231,11 @@ TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
 TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
     MakeEligible();
     static const wchar_t kOld[] = L"0.9.0.00001-preview";
-    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kView32, L"version", REG_EXPAND_SZ, kOld,
+    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"version", REG_EXPAND_SZ, kOld,
                                   sizeof kOld),
               ERROR_SUCCESS);
     const DWORD other = 7;
-    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kView32, L"other", REG_DWORD, &other,
+    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"other", REG_DWORD, &other,
                                   sizeof other),
               ERROR_SUCCESS);
 
@@ -243,7 +243,7 @@ TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
     ExpectStamp("existing stamp");
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
-    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kView32, L"other", type, data),
+    ASSERT_EQ(machine::ReadValue(machine::kStampRecord, machine::kNativeView, L"other", type, data),
               ERROR_SUCCESS);
     EXPECT_EQ(type, DWORD{REG_DWORD}) << "the record's other values stay";
 }

@@ -75,7 +75,7 @@ class NoticeOnScreen : public testing::Test {
         ASSERT_TRUE(machine::ClearMachine());
         ASSERT_EQ(machine::SetReportedWindows(L"win81"), ERROR_SUCCESS);
         ASSERT_EQ(
-            machine::WriteRecord(machine::kManualRecord, machine::kView32, std::wstring(L"3.0.0.08100")),
+            machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
             ERROR_SUCCESS);
     }
 
@@ -145,7 +145,7 @@ TEST_F(NoticeOnScreen, OnlyTheUpdaterFlagOneSuppressesTheBox) {
         SetUpEligibleMachine();
         WritePage(L"page.htm");
         if (flag.type) {
-            ASSERT_EQ(machine::WriteValue(machine::kUpdaterKey, machine::kView32, L"LaunchInstaller",
+            ASSERT_EQ(machine::WriteValue(machine::kUpdaterKey, machine::kNativeView, L"LaunchInstaller",
                                           *flag.type, flag.data.data(), static_cast<DWORD>(flag.data.size())),
                       ERROR_SUCCESS);
         }

@@ -467,19 +467,28 @@ std::vector<BYTE> ReadWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-TEST(ExecutableResources, PeHeaderIsA32BitGuiProgramImportingSystemDllsOnly) {
+// The shipped build is 32-bit; the 64-bit build serves only machines that can't run 32-bit programs.
+#ifdef _WIN64
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+constexpr WORD kOptionalHeaderMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+#else
+constexpr WORD kMachine = IMAGE_FILE_MACHINE_I386;
+constexpr WORD kOptionalHeaderMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+#endif
+
+TEST(ExecutableResources, PeHeaderIsAGuiProgramImportingSystemDllsOnly) {
     const std::wstring path = ExecutablePath();
     EXPECT_EQ(Narrow(::PathFindFileNameW(path.c_str())), "Orvet Manual Contents Update.exe");
     std::vector<BYTE> image = ReadWholeFile(path);
     ASSERT_FALSE(image.empty());
 
-    IMAGE_NT_HEADERS32* headers = ::ImageNtHeader(image.data());
+    IMAGE_NT_HEADERS* headers = ::ImageNtHeader(image.data());
     ASSERT_NE(headers, nullptr);
-    EXPECT_EQ(headers->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(headers->FileHeader.Machine, kMachine);
     EXPECT_EQ(headers->FileHeader.TimeDateStamp, 0u) << "a link timestamp makes every build differ";
     EXPECT_TRUE(headers->FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE);
     EXPECT_FALSE(headers->FileHeader.Characteristics & IMAGE_FILE_DLL);
-    EXPECT_EQ(headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(headers->OptionalHeader.Magic, kOptionalHeaderMagic);
     EXPECT_EQ(headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
     // Everything else (the C++ runtime, threads, unwinding) is linked in.

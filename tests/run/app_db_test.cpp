@@ -52,12 +52,18 @@ TEST(AppDbTest, ReadAppDbVersionFindsNoVersionWithoutKeyOrValue) {
 }
 
 TEST(AppDbTest, ReadAppDbVersionReadsTheViewItIsGiven) {
-    constexpr wchar_t kOnly64[] = L"SOFTWARE\\OrvetRunTest\\Only64";
-    const UniqueRegKey key = CreateEmptyKey(kOnly64, KEY_WOW64_64KEY);
+    // The view this build does not read natively: the 64-bit one for the shipped 32-bit build.
+#ifdef _WIN64
+    constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+    constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+    constexpr wchar_t kOnlyOther[] = L"SOFTWARE\\OrvetRunTest\\OnlyOther";
+    const UniqueRegKey key = CreateEmptyKey(kOnlyOther, kOtherView);
     SetValue(key.get(), L"version", REG_SZ, {'8', 0, 0, 0});
     std::wstring version;
-    EXPECT_FALSE(ReadAppDbVersion(kOnly64, KEY_READ, version));
-    EXPECT_TRUE(ReadAppDbVersion(kOnly64, KEY_READ | KEY_WOW64_64KEY, version));
+    EXPECT_FALSE(ReadAppDbVersion(kOnlyOther, KEY_READ, version));
+    EXPECT_TRUE(ReadAppDbVersion(kOnlyOther, KEY_READ | kOtherView, version));
     EXPECT_EQ(version, L"8");
 }
 
