@@ -67,7 +67,7 @@ std::string MakePage(std::size_t size, bool needsBoth, int number) {
 std::optional<std::vector<GeneratedPage>> GenerateTree(int pages, int bigPageMiB) {
     const std::wstring root = machine::ManualFolder(kManualRow);
     std::mt19937 random(20240601);
-    std::uniform_int_distribution<std::size_t> sizes(8 * 1024, 20 * 1024);
+    std::uniform_int_distribution<std::size_t> sizes(16 * 1024, 30 * 1024);
     std::vector<GeneratedPage> generated;
     for (int i = 0; i < pages; ++i) {
         wchar_t name[64];
@@ -153,14 +153,14 @@ bool ResetTree(const std::wstring& root) {
 
 int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, int repeats, int bigPageMiB) {
     if (!machine::ClearMachine() || machine::SetReportedWindows(L"win81") != ERROR_SUCCESS ||
-        machine::WriteRecord(machine::kManualRecord, machine::kView32, std::wstring(L"3.0.0.08100")) !=
+        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")) !=
             ERROR_SUCCESS ||
         machine::SetLaunchInstaller(1) != ERROR_SUCCESS) {
         std::fprintf(stderr, "can't set up the machine\n");
         return 1;
     }
     const std::wstring root = machine::ManualFolder(kManualRow);
-    std::printf("pages %d (8-20 KiB, half need both changes)%s, %d repeats\n", pages,
+    std::printf("pages %d (16-30 KiB, half need both changes)%s, %d repeats\n", pages,
                 bigPageMiB > 0 ? (" + one page of " + std::to_string(bigPageMiB) + " MiB").c_str() : "",
                 repeats);
     std::printf("%-6s %-10s %10s %10s %8s %12s %12s %12s %12s\n", "repeat", "first", "floor ms", "exe ms",
