@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: patch_folder_tree_unix_trees.sh WINE_RUN PREFIX TEST_PROGRAM
 # Runs the walk cases whose trees Wine can't make from inside (it has no directory links and no way
-# to map a drive): a folder holding two links to itself, and a drive letter of its own mapped to a
+# to map a drive): trees of directory links, and a drive letter of its own mapped to a
 # scratch folder, which the test program starts in. Everything is removed again, also after a failure.
 set -euo pipefail
 
@@ -23,20 +23,35 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Long link names reach the path limit within a few levels; a walk that ignored the limit would only
-# stop where Unix refuses to resolve 40 links, after 2^40 visits.
-mkdir "$root/cycle"
-ln -s . "$root/cycle/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
-ln -s "$root/cycle" "$root/cycle/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
+# Directory links, each tree with one page that needs the tag:
+# - cycle-long: two links back to their own folder with long names, which reach the path limit within
+#   a few levels;
+# - cycle-ab: the same with one-letter names: about 100 levels fit in the path limit, 2^100 paths;
+# - ladder: 30 folders, each holding two links to the next, the page in the last: 2^30 paths, no cycle;
+# - two-links: a folder that holds two links to one folder outside it, which holds the page.
+mkdir "$root/cycle-long" "$root/cycle-ab" "$root/ladder" "$root/shared" "$root/two-links"
+ln -s . "$root/cycle-long/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
+ln -s "$root/cycle-long" "$root/cycle-long/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
+ln -s . "$root/cycle-ab/a"
+ln -s "$root/cycle-ab" "$root/cycle-ab/b"
+for level in $(seq 1 30); do
+    mkdir "$root/ladder/$level"
+    if [ "$level" -lt 30 ]; then
+        ln -s "../$((level + 1))" "$root/ladder/$level/x"
+        ln -s "$root/ladder/$((level + 1))" "$root/ladder/$level/y"
+    fi
+done
+ln -s ../shared "$root/two-links/a"
+ln -s "$root/shared" "$root/two-links/b"
 
 mkdir -p "$root/drive/start"
 map_wine_drive "$prefix" "$root/drive"
 
 # Wine shows the root file system as Z:. A walk that does not end is stopped here, well inside the
 # test's own timeout, so that the cleanup still runs.
-cycle="Z:${root//\//\\}\\cycle"
+trees="Z:${root//\//\\}"
 output=$(cd "$root/drive/start" &&
-         ORVET_WALK_LINK_CYCLE="$cycle" ORVET_WALK_DRIVE="$drive" timeout -k 5 60 \
+         ORVET_WALK_LINK_TREES="$trees" ORVET_WALK_DRIVE="$drive" timeout -k 5 60 \
              "$wine_run" "$prefix" "$program" --gtest_filter='PatchFolderTreeUnixTreeTest.*' --gtest_color=no 2>&1) &&
     status=0 || status=$?
 printf '%s\n' "$output"
