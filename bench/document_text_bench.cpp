@@ -40,7 +40,7 @@ std::string BuildPage(std::string_view sequence, Placement placement) {
 }
 
 LeadByteTable MakeTable(Table table) {
-    return table == Table::kCp932 ? LeadByteTableFromRanges(kCp932Ranges, sizeof kCp932Ranges)
+    return table == Table::kCp932 ? MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges)
                                   : LeadByteTable{};
 }
 

@@ -11,6 +11,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(realpath -m "${1:-$root/build/windows}")
+. "$root/cmake/wine-loader.sh"
 
 [ -f "$build/CMakeCache.txt" ] || cmake --preset windows -B "$build" >/dev/null
 cmake --build "$build" --target orvet_update run_floor run_benchmark >/dev/null

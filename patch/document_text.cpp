@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-LeadByteTable LeadByteTableFromRanges(const unsigned char* ranges, std::size_t count) noexcept {
+LeadByteTable MakeLeadByteTable(const unsigned char* ranges, std::size_t count) noexcept {
     LeadByteTable table{};
     for (std::size_t i = 0; i + 1 < count; i += 2) {
         const unsigned first = ranges[i];

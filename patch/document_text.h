@@ -19,7 +19,7 @@ inline constexpr std::string_view kLocalMachineComment = "<!-- saved from url=(0
 
 // Builds the table from code-page lead-byte ranges: pairs of first and last byte, ended by a 0 pair
 // or by `count`, as the platform's code-page information lists them.
-[[nodiscard]] LeadByteTable LeadByteTableFromRanges(const unsigned char* ranges, std::size_t count) noexcept;
+[[nodiscard]] LeadByteTable MakeLeadByteTable(const unsigned char* ranges, std::size_t count) noexcept;
 
 // Index of the first occurrence of `sequence` that starts on a character boundary, stepping over the
 // second byte of every double-byte character; std::string_view::npos when there is none.

@@ -22,10 +22,10 @@ struct CloseStream {
 using UniqueStream = std::unique_ptr<std::FILE, CloseStream>;
 
 // The searches step through the text as the system ANSI code page reads it.
-LeadByteTable AnsiLeadBytes() noexcept {
+LeadByteTable GetAnsiLeadBytes() noexcept {
     CPINFO info{};
     if (!::GetCPInfo(::GetACP(), &info)) return LeadByteTable{};
-    return LeadByteTableFromRanges(info.LeadByte, MAX_LEADBYTES);
+    return MakeLeadByteTable(info.LeadByte, MAX_LEADBYTES);
 }
 
 [[nodiscard]] bool WriteAt(std::FILE* stream, long offset, std::string_view bytes) noexcept {
@@ -83,7 +83,7 @@ int PatchOpenDocument(std::FILE* stream) {
     edited.reserve(length + kMaxGrowth);
     edited.assign(text);
 
-    const LeadByteTable leadBytes = AnsiLeadBytes();
+    const LeadByteTable leadBytes = GetAnsiLeadBytes();
     if (InsertCompatibilityTag(edited, leadBytes)) {
         if (!RewriteDocument(stream, text, edited)) return 0;
         text.assign(edited);

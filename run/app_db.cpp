@@ -7,7 +7,7 @@
 #include <string>
 
 #include "unique_handle.h"
-#include "update_run.h"
+#include "update_run_internal.h"
 #include "version.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

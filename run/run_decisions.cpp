@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "ascii_case.h"
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "patch.h"
 #include "resource.h"
 #include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

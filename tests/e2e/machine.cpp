@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "unique_handle.h"
+#include "handles.h"
 
 namespace machine {
 namespace {

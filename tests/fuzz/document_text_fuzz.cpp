@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned selector = data[0];
     const bool cp932 = (selector & 1) != 0;
     const LeadByteTable leadBytes =
-        cp932 ? LeadByteTableFromRanges(kCp932Ranges, sizeof kCp932Ranges) : LeadByteTable{};
+        cp932 ? MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges) : LeadByteTable{};
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     const std::size_t probeLength = (selector >> 1) & 7;
     const std::string_view probe =

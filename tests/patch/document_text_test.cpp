@@ -21,7 +21,7 @@ LeadByteTable SingleByte() {
     return LeadByteTable{};
 }
 LeadByteTable Cp932() {
-    return LeadByteTableFromRanges(kCp932Ranges, sizeof kCp932Ranges);
+    return MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges);
 }
 
 bool IsCp932Lead(unsigned b) {
@@ -273,7 +273,7 @@ TEST(DocumentTextTest, ValidCp932TextMatchesAPlainByteSearch) {
     }
 }
 
-TEST(DocumentTextTest, LeadByteTableFromRanges) {
+TEST(DocumentTextTest, MakeLeadByteTable) {
     struct Case {
         const char* name;
         std::vector<unsigned char> ranges;
@@ -296,7 +296,7 @@ TEST(DocumentTextTest, LeadByteTableFromRanges) {
         {"zero first byte with a last byte", {0x00, 0x01, 0, 0}, 4, {{0x00, 0x01}}},
     };
     for (const Case& c : cases) {
-        const LeadByteTable table = LeadByteTableFromRanges(c.ranges.data(), c.count);
+        const LeadByteTable table = MakeLeadByteTable(c.ranges.data(), c.count);
         for (unsigned b = 0; b < 256; ++b) {
             bool expected = false;
             for (const auto& [first, last] : c.expected) expected = expected || (b >= first && b <= last);

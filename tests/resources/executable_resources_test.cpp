@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "unique_handle.h"
+#include "handles.h"
 #include "version.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "test_registry.h"
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "test_registry.h"
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

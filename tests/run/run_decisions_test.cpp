@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "update_run.h"
+#include "update_run_internal.h"
 
 namespace {
 

@@ -13,6 +13,13 @@
 // The whole file, or nothing when it can't be read.
 [[nodiscard]] std::optional<std::string> ReadFileBytes(const std::wstring& path);
 
+// The attribute word without the archive bit. NTFS sets that bit whenever a file's data changes (and
+// Wine reports it on every file), so where a test changed a document only the other bits are the
+// patcher's to keep.
+[[nodiscard]] constexpr DWORD WithoutArchiveBit(DWORD attributes) noexcept {
+    return attributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE};
+}
+
 // Deletes a folder with everything below it, read-only entries included; a link is removed, never
 // followed. True when it is gone.
 [[nodiscard]] bool DeleteTree(const std::wstring& path);

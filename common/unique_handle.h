@@ -60,30 +60,9 @@ struct FileHandleTraits {
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle handle) noexcept { ::CloseHandle(handle); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-
 struct RegKeyTraits {
     using Handle = HKEY;
     static Handle Invalid() noexcept { return nullptr; }
     static void Close(Handle handle) noexcept { ::RegCloseKey(handle); }
 };
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
-
-struct ModuleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle handle) noexcept { ::FreeLibrary(handle); }
-};
-using UniqueModule = UniqueHandle<ModuleTraits>;
-
-struct ActCtxTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle handle) noexcept { ::ReleaseActCtx(handle); }
-};
-using UniqueActCtx = UniqueHandle<ActCtxTraits>;
