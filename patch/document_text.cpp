@@ -1,6 +1,7 @@
 #include "document_text.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
 
 LeadByteTable MakeLeadByteTable(const unsigned char* ranges, std::size_t count) noexcept {
@@ -43,18 +44,35 @@ std::size_t FindSequence(std::string_view text, std::string_view sequence,
     }
 }
 
-bool InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes) {
-    if (FindSequence(text, kCompatibilityTag, leadBytes) != std::string_view::npos) return false;
+std::size_t InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes) {
+    if (FindSequence(text, kCompatibilityTag, leadBytes) != std::string_view::npos) return std::string::npos;
     std::size_t head = FindSequence(text, kHeadTagLower, leadBytes);
     if (head == std::string_view::npos) head = FindSequence(text, kHeadTagUpper, leadBytes);
-    if (head == std::string_view::npos) return false;
-    text.insert(head + kHeadTagLower.size(), kCompatibilityTag);
-    return true;
+    if (head == std::string_view::npos) return std::string::npos;
+    const std::size_t at = head + kHeadTagLower.size();
+    text.insert(at, kCompatibilityTag);
+    return at;
 }
 
-bool ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes) {
+void RemoveCompatibilityTag(std::string& text, std::size_t at) noexcept {
+    // Iterators, not indexes: this erase has no precondition that could throw.
+    if (at > text.size() || text.size() - at < kCompatibilityTag.size()) return;
+    const auto from = text.begin() + static_cast<std::ptrdiff_t>(at);
+    text.erase(from, from + static_cast<std::ptrdiff_t>(kCompatibilityTag.size()));
+}
+
+std::size_t ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes) {
     const std::size_t comment = FindSequence(text, kInternetZoneComment, leadBytes);
-    if (comment == std::string_view::npos) return false;
+    if (comment == std::string_view::npos) return std::string::npos;
     text.replace(comment, kInternetZoneComment.size(), kLocalMachineComment);
-    return true;
+    return comment;
+}
+
+void RestoreInternetZoneComment(std::string& text, std::size_t at) noexcept {
+    if (at > text.size() || text.size() - at < kLocalMachineComment.size()) return;
+    // The old comment is the shorter one: it is copied over the new one's start, and the rest goes.
+    const auto from = text.begin() + static_cast<std::ptrdiff_t>(at);
+    std::copy(kInternetZoneComment.begin(), kInternetZoneComment.end(), from);
+    text.erase(from + static_cast<std::ptrdiff_t>(kInternetZoneComment.size()),
+               from + static_cast<std::ptrdiff_t>(kLocalMachineComment.size()));
 }

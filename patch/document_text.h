@@ -27,8 +27,17 @@ inline constexpr std::string_view kLocalMachineComment = "<!-- saved from url=(0
                                        const LeadByteTable& leadBytes) noexcept;
 
 // Puts the compatibility tag right after the first "<head>" (or, when there is none, the first
-// "<HEAD>") unless the text holds the tag already. Returns whether the text changed.
-bool InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes);
+// "<HEAD>") unless the text holds the tag already. Returns the index the tag went to, npos when the
+// text is unchanged. Within the text's capacity nothing is allocated.
+std::size_t InsertCompatibilityTag(std::string& text, const LeadByteTable& leadBytes);
 
-// Replaces the first Internet-zone comment with the local-machine one. Returns whether the text changed.
-bool ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes);
+// Takes out again the tag that InsertCompatibilityTag put at `at`: the text is as it was before.
+void RemoveCompatibilityTag(std::string& text, std::size_t at) noexcept;
+
+// Replaces the first Internet-zone comment with the local-machine one. Returns the comment's index,
+// npos when the text is unchanged. Within the text's capacity nothing is allocated.
+std::size_t ReplaceInternetZoneComment(std::string& text, const LeadByteTable& leadBytes);
+
+// Puts back the Internet-zone comment where ReplaceInternetZoneComment put the local-machine one at
+// `at`: the text is as it was before.
+void RestoreInternetZoneComment(std::string& text, std::size_t at) noexcept;

@@ -28,68 +28,76 @@ LeadByteTable GetAnsiLeadBytes() noexcept {
     return MakeLeadByteTable(info.LeadByte, MAX_LEADBYTES);
 }
 
-[[nodiscard]] bool WriteAt(std::FILE* stream, long offset, std::string_view bytes) noexcept {
-    if (std::fseek(stream, offset, SEEK_SET) != 0) return false;
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) return false;
-    return std::fflush(stream) == 0;
+// What both edits together add to a document.
+constexpr std::size_t kMaxGrowth =
+    kCompatibilityTag.size() + kLocalMachineComment.size() - kInternetZoneComment.size();
+// Largest document handled: its text, grown by both edits, must still have a signed 32-bit length, so
+// every offset and length below fits the runtime's 32-bit seeks.
+constexpr long long kMaxDocumentSize = INT_MAX - static_cast<long long>(kMaxGrowth);
+static_assert(kMaxDocumentSize + kMaxGrowth <= LONG_MAX);
+
+// `offset` and `size` lie within a text of at most INT_MAX bytes. The stream is unbuffered: once fwrite
+// returns, the bytes went to the platform, and no flush is needed.
+[[nodiscard]] bool WriteAt(std::FILE* stream, std::size_t offset, const char* bytes,
+                           std::size_t size) noexcept {
+    if (std::fseek(stream, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    return size == 0 || std::fwrite(bytes, 1, size, stream) == size;
 }
 
-// Cutting the document back needs no room, so it is tried even when the commit before it failed.
-[[nodiscard]] bool SetLength(std::FILE* stream, long length) noexcept {
-    const bool committed = std::fflush(stream) == 0;
-    return ::_chsize(::_fileno(stream), length) == 0 && committed;
-}
-
-// Replaces the document's contents `oldText` with the longer `newText`. The room for the growth is
-// taken first, past the old end, so no old byte is overwritten before the disk has granted it; when
-// any write fails, the old bytes and the old length are put back. Returns whether `newText` is in place.
-[[nodiscard]] bool RewriteDocument(std::FILE* stream, std::string_view oldText,
-                                   std::string_view newText) noexcept {
-    const long oldLength = static_cast<long>(oldText.size());
-    if (!WriteAt(stream, oldLength, newText.substr(oldText.size()))) {
-        (void)SetLength(stream, oldLength);
+// Writes `text`, the document's text after one edit, over the document, which holds the `oldLength`
+// bytes of the text before that edit; `undo` takes the edit out of `text` again. The room for the
+// growth is taken first, past the old end, so that no old byte is overwritten before the disk has
+// granted it. Returns whether `text` is in place.
+// On failure the document gets its old bytes and length back: cutting it back needs no room, and the
+// old bytes go into room it already had. Only an I/O error during that restore, which nothing here can
+// mend, leaves it otherwise.
+template <typename Undo>
+[[nodiscard]] bool RewriteDocument(std::FILE* stream, std::string& text, std::size_t oldLength,
+                                   Undo undo) noexcept {
+    const int file = ::_fileno(stream);
+    const auto oldSize = static_cast<long>(oldLength);
+    if (!WriteAt(stream, oldLength, text.data() + oldLength, text.size() - oldLength)) {
+        (void)::_chsize(file, oldSize);
         return false;
     }
-    if (!WriteAt(stream, 0, newText.substr(0, oldText.size()))) {
-        // Writing the old bytes back reuses room the document already had.
-        (void)WriteAt(stream, 0, oldText);
-        (void)SetLength(stream, oldLength);
+    if (!WriteAt(stream, 0, text.data(), oldLength)) {
+        undo(text);
+        (void)WriteAt(stream, 0, text.data(), oldLength);
+        (void)::_chsize(file, oldSize);
         return false;
     }
     return true;
 }
 
-// What both edits together add to a document.
-constexpr std::size_t kMaxGrowth =
-    kCompatibilityTag.size() + kLocalMachineComment.size() - kInternetZoneComment.size();
-// Largest document handled: its text, grown by both edits, must still have a signed 32-bit length.
-constexpr long long kMaxDocumentSize = INT_MAX - static_cast<long long>(kMaxGrowth);
-
 int PatchOpenDocument(std::FILE* stream) {
-    if (::_fseeki64(stream, 0, SEEK_END) != 0) return 0;
-    const long long size = ::_ftelli64(stream);
-    if (size < 0 || size > kMaxDocumentSize) return 0;
-    if (::_fseeki64(stream, 0, SEEK_SET) != 0) return 0;
+    // One call with a 64-bit answer: a 32-bit tell reads 4 GiB + 100 bytes as 100, and the runtime's
+    // 64-bit seeks are emulated with several calls each.
+    LARGE_INTEGER size{};
+    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > kMaxDocumentSize) return 0;
 
-    // The whole document is the text, NUL bytes included, so every write covers text bytes only.
-    // Both copies, the text on disk and the edited one, get the room for both edits up front: no
-    // edit reallocates, so a page never takes more than twice its size in memory.
-    const auto length = static_cast<std::size_t>(size);
+    // The whole document is the text, NUL bytes included, so every write covers text bytes only. The
+    // room for both edits is taken up front and both work in place: one copy of the page in memory.
+    // The stream stands at the start: nothing was read yet.
+    const auto length = static_cast<std::size_t>(size.QuadPart);
     std::string text;
     text.reserve(length + kMaxGrowth);
     text.resize(length);
-    if (std::fread(text.data(), 1, text.size(), stream) != text.size()) return 0;
-    std::string edited;
-    edited.reserve(length + kMaxGrowth);
-    edited.assign(text);
+    if (std::fread(text.data(), 1, length, stream) != length) return 0;
 
     const LeadByteTable leadBytes = GetAnsiLeadBytes();
-    if (InsertCompatibilityTag(edited, leadBytes)) {
-        if (!RewriteDocument(stream, text, edited)) return 0;
-        text.assign(edited);
+    std::size_t before = text.size();
+    const std::size_t tag = InsertCompatibilityTag(text, leadBytes);
+    if (tag != std::string::npos &&
+        !RewriteDocument(stream, text, before, [tag](std::string& t) { RemoveCompatibilityTag(t, tag); })) {
+        return 0;
     }
-    if (ReplaceInternetZoneComment(edited, leadBytes)) {
-        if (!RewriteDocument(stream, text, edited)) return 0;
+    before = text.size();
+    const std::size_t comment = ReplaceInternetZoneComment(text, leadBytes);
+    if (comment != std::string::npos && !RewriteDocument(stream, text, before, [comment](std::string& t) {
+            RestoreInternetZoneComment(t, comment);
+        })) {
+        return 0;
     }
     return 1;
 }

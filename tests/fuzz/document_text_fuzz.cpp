@@ -87,7 +87,8 @@ void CheckSearches(const std::string& text, std::string_view probe, const LeadBy
 
 void CheckEdits(const std::string& text, const LeadByteTable& leadBytes, bool cp932) {
     std::string inserted = text;
-    const bool tagged = InsertCompatibilityTag(inserted, leadBytes);
+    const std::size_t tagAt = InsertCompatibilityTag(inserted, leadBytes);
+    const bool tagged = tagAt != kNone;
     Check(inserted == ModelInsert(text, cp932), "InsertCompatibilityTag result");
     Check(tagged == (inserted.size() == text.size() + 55),
           "InsertCompatibilityTag grows by 55 when it reports it");
@@ -95,24 +96,40 @@ void CheckEdits(const std::string& text, const LeadByteTable& leadBytes, bool cp
           "InsertCompatibilityTag leaves the text alone when it reports no change");
 
     std::string replaced = text;
-    const bool zoned = ReplaceInternetZoneComment(replaced, leadBytes);
+    const std::size_t commentAt = ReplaceInternetZoneComment(replaced, leadBytes);
+    const bool zoned = commentAt != kNone;
     Check(replaced == ModelReplace(text, cp932), "ReplaceInternetZoneComment result");
     Check(zoned == (replaced.size() == text.size() + 2),
           "ReplaceInternetZoneComment grows by 2 when it reports it");
     Check(zoned || replaced == text,
           "ReplaceInternetZoneComment leaves the text alone when it reports no change");
 
+    // A failed rewrite undoes the edit at the index it reported: that gives back the text exactly.
+    if (tagged) {
+        std::string undone = inserted;
+        RemoveCompatibilityTag(undone, tagAt);
+        Check(undone == text, "RemoveCompatibilityTag undoes the insertion");
+    }
+    if (zoned) {
+        std::string undone = replaced;
+        RestoreInternetZoneComment(undone, commentAt);
+        Check(undone == text, "RestoreInternetZoneComment undoes the replacement");
+    }
+
     // The two edits are independent: either order gives the same text, and neither undoes the other.
     std::string both = inserted;
-    Check(ReplaceInternetZoneComment(both, leadBytes) == zoned, "the comment edit is unaffected by the tag");
-    Check(InsertCompatibilityTag(replaced, leadBytes) == tagged, "the tag edit is unaffected by the comment");
+    Check((ReplaceInternetZoneComment(both, leadBytes) != kNone) == zoned,
+          "the comment edit is unaffected by the tag");
+    Check((InsertCompatibilityTag(replaced, leadBytes) != kNone) == tagged,
+          "the tag edit is unaffected by the comment");
     Check(both == replaced, "both orders of the edits agree");
     Check(both.size() == text.size() + (tagged ? 55 : 0) + (zoned ? 2 : 0), "growth of both edits");
     if (tagged) Check(FindSequence(both, kCompatibilityTag, leadBytes) != kNone, "the inserted tag is found");
 
     // A second tag pass changes nothing.
     const std::string once = both;
-    Check(!InsertCompatibilityTag(both, leadBytes), "a second InsertCompatibilityTag reports no change");
+    Check(InsertCompatibilityTag(both, leadBytes) == kNone,
+          "a second InsertCompatibilityTag reports no change");
     Check(both == once, "a second InsertCompatibilityTag leaves the text alone");
 
     // Repeated comment passes replace every comment once, each by 2 bytes, and then stop.
@@ -121,7 +138,7 @@ void CheckEdits(const std::string& text, const LeadByteTable& leadBytes, bool cp
     std::size_t replacements = 0;
     while (replacements <= comments) {
         const std::size_t before = repeated.size();
-        if (!ReplaceInternetZoneComment(repeated, leadBytes)) break;
+        if (ReplaceInternetZoneComment(repeated, leadBytes) == kNone) break;
         Check(repeated.size() == before + 2, "each comment pass grows by 2");
         ++replacements;
     }
