@@ -21,6 +21,8 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
     wine wine32:i386 wine64
     xvfb xauth imagemagick
+    # The notice in Chinese, Japanese, Korean and Thai; fonts-wine would turn Thai into empty boxes.
+    fonts-wqy-microhei fonts-tlwg-loma-ttf
 )
 
 missing=()
