@@ -129,6 +129,8 @@ for entry in "${sheet_languages[@]}"; do
     if ! shown=$(LC_ALL=$locale wine "$probe" check 30 "$language" </dev/null 2>"$out/tiles/check.txt"); then
         sheet_fail "$(tr -d '\r' <"$out/tiles/check.txt")"
     fi
+    # The box's rectangle in Windows screen coordinates; with unmanaged windows on Xvfb, the same
+    # place on the X root window.
     place=$(tr -d '\r' <<<"$shown" | sed -n 2p)
     import -window root -crop "$place" +repage "$out/tiles/$language.png"
     wine "$probe" dismiss </dev/null >/dev/null 2>&1 || sheet_fail "the box did not go when OK was pressed"
