@@ -21,7 +21,9 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine32:i386 wine64
-    xvfb xauth imagemagick
+    xvfb xauth imagemagick fonts-dejavu-core
+    # The notice in Chinese, Japanese, Korean and Thai; fonts-wine would turn Thai into empty boxes.
+    fonts-wqy-microhei fonts-tlwg-loma-ttf
 )
 
 missing=()

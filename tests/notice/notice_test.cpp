@@ -23,13 +23,6 @@ namespace {
 constexpr DWORD kRunTimeoutMs = 60'000;
 constexpr char kPage[] = "<head></head>";
 
-const notice::LanguageTable* FindTable(LANGID language) {
-    for (const notice::LanguageTable& table : notice::kLanguageTables) {
-        if (table.language == language) return &table;
-    }
-    return nullptr;
-}
-
 // What one run showed: every box it put up, in order, and how it ended.
 struct Outcome {
     std::optional<DWORD> exitCode;
@@ -118,7 +111,7 @@ TEST_F(NoticeOnScreen, ShownInTheUserLanguage) {
     ASSERT_EQ(outcome.messages.size(), 1u) << "boxes shown";
     EXPECT_EQ(outcome.titles[0], notice::Widen(notice::kCaption)) << notice::Narrow(outcome.titles[0]);
     const std::wstring& message = outcome.messages[0];
-    if (const notice::LanguageTable* own = FindTable(language)) {
+    if (const notice::LanguageTable* own = notice::FindTable(language)) {
         EXPECT_EQ(message, notice::Widen(own->success)) << notice::Narrow(message);
     } else {
         const notice::LanguageTable* chosen = nullptr;

@@ -63,4 +63,27 @@ inline std::string Narrow(const std::wstring& text) {
     return bytes;
 }
 
+// The table of `language`; null when the executable has none for it.
+inline const LanguageTable* FindTable(LANGID language) noexcept {
+    for (const LanguageTable& table : kLanguageTables) {
+        if (table.language == language) return &table;
+    }
+    return nullptr;
+}
+
+// What is wrong with a notice read from the screen of a user whose UI language is `language`; empty when
+// nothing is. The title must be the caption and the message the text of that language's table; for a
+// language without a table the resource loader falls back to another one, so any table's text will do.
+inline std::string NoticeMismatch(LANGID language, const std::wstring& title, const std::wstring& message) {
+    if (title != Widen(kCaption)) return "the title is \"" + Narrow(title) + "\", not the caption";
+    if (const LanguageTable* own = FindTable(language)) {
+        if (message == Widen(own->success)) return {};
+        return "the message is \"" + Narrow(message) + "\", not \"" + own->success + "\"";
+    }
+    for (const LanguageTable& table : kLanguageTables) {
+        if (message == Widen(table.success)) return {};
+    }
+    return "the message \"" + Narrow(message) + "\" is the text of no table";
+}
+
 }  // namespace notice
