@@ -40,8 +40,7 @@ std::string BuildPage(std::string_view sequence, Placement placement) {
 }
 
 LeadByteTable MakeTable(Table table) {
-    return table == Table::kCp932 ? MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges)
-                                  : LeadByteTable{};
+    return table == Table::kCp932 ? MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges) : LeadByteTable{};
 }
 
 void FindSequenceBench(benchmark::State& state, std::string_view sequence, Table table, Placement placement) {

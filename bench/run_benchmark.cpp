@@ -65,7 +65,7 @@ std::string MakePage(std::size_t size, bool needsBoth, int number) {
 }
 
 std::optional<std::vector<GeneratedPage>> GenerateTree(int pages, int bigPageMiB) {
-    const std::wstring root = machine::ManualFolder(kManualRow);
+    const std::wstring root = machine::GetManualFolder(kManualRow);
     std::mt19937 random(20240601);
     std::uniform_int_distribution<std::size_t> sizes(16 * 1024, 30 * 1024);
     std::vector<GeneratedPage> generated;
@@ -159,7 +159,7 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, 
         std::fprintf(stderr, "can't set up the machine\n");
         return 1;
     }
-    const std::wstring root = machine::ManualFolder(kManualRow);
+    const std::wstring root = machine::GetManualFolder(kManualRow);
     std::printf("pages %d (16-30 KiB, half need both changes)%s, %d repeats\n", pages,
                 bigPageMiB > 0 ? (" + one page of " + std::to_string(bigPageMiB) + " MiB").c_str() : "",
                 repeats);
@@ -242,9 +242,9 @@ int main() try {
         const std::wstring option = arguments[i];
         const std::wstring value = arguments[i + 1];
         if (option == L"--exe") {
-            exe = machine::WindowsPath(value);
+            exe = machine::ToWindowsPath(value);
         } else if (option == L"--floor") {
-            floor = machine::WindowsPath(value);
+            floor = machine::ToWindowsPath(value);
         } else if (option == L"--pages") {
             pages = std::stoi(value);
         } else if (option == L"--repeats") {

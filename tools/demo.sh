@@ -6,17 +6,21 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/demo-out"
+. "$root/cmake/wine-loader.sh"
+# Where the kernel runs no 32-bit programs, the 64-bit build of the same code stands in.
+preset=windows
+wine_runs_32bit || preset=windows64
 
 if [ "${1:-}" != --inner ]; then
     [ "$(id -u)" -eq 0 ] && "$root/tools/install-deps.sh"
     cd "$root"
-    cmake --preset windows >/dev/null
-    cmake --build --preset windows --target orvet_update notice_probe >/dev/null
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target orvet_update notice_probe >/dev/null
     # The completion notice is a real window: give Wine a display of its own.
     exec xvfb-run -a -s "-screen 0 800x600x24" "$0" --inner
 fi
 
-build="$root/build/windows"
+build="$root/build/$preset"
 exe="$build/run/Orvet Manual Contents Update.exe"
 probe="$build/tests/notice/notice_probe.exe"
 
@@ -26,9 +30,11 @@ export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msh
 "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 
-# A 32-bit reg.exe reaches the registry view that the 32-bit tool reads.
-reg32() { wine 'C:\windows\syswow64\reg.exe' "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-reg32 add 'HKLM\SOFTWARE\Halvern Corporation\Shared Info\AppDB\Orvet Manual' /v version /d 3.0.0.08100 /f >/dev/null
+# A reg.exe of the tool's own bitness reaches the registry view that the tool reads.
+reg_exe='C:\windows\syswow64\reg.exe'
+[ "$preset" = windows ] || reg_exe='C:\windows\system32\reg.exe'
+reg_tool() { wine "$reg_exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+reg_tool add 'HKLM\SOFTWARE\Halvern Corporation\Shared Info\AppDB\Orvet Manual' /v version /d 3.0.0.08100 /f >/dev/null
 
 drive_c="$WINEPREFIX/drive_c"
 guide="$drive_c/Documentation/Orvet User Guide"
@@ -92,7 +98,7 @@ for p in "${pages[@]}"; do
 done
 echo
 echo "stamp in the registry:"
-reg32 query 'HKLM\SOFTWARE\Halvern Corporation\Shared Info\AppDB\Orvet Manual Contents Update' /v version |
+reg_tool query 'HKLM\SOFTWARE\Halvern Corporation\Shared Info\AppDB\Orvet Manual Contents Update' /v version |
     sed -n 's/^ *version/  version/p'
 echo
 if [ -n "$notice" ]; then

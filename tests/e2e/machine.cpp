@@ -47,7 +47,7 @@ LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view) {
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+std::wstring GetKnownFolder(REFKNOWNFOLDERID id) {
     wchar_t* raw = nullptr;
     const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
     const std::unique_ptr<wchar_t, FreeCoTaskMem> owned(raw);
@@ -55,7 +55,7 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     return raw;
 }
 
-std::wstring ParentOf(const std::wstring& path) {
+std::wstring GetParentFolder(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
 }
@@ -68,11 +68,12 @@ bool ClearMachine() {
     const LSTATUS appDefaults = ::RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
     cleared = (appDefaults == ERROR_SUCCESS || appDefaults == ERROR_FILE_NOT_FOUND) && cleared;
     for (int row = 1; row <= 4; ++row) {
-        const std::wstring folder = ManualFolder(row);
+        const std::wstring folder = GetManualFolder(row);
         cleared = !folder.empty() && DeleteTree(folder) && cleared;
         // The folders above are the maker's, made by an earlier scenario; gone once empty.
-        for (std::wstring parent = ParentOf(folder); parent.size() > 3; parent = ParentOf(parent)) {
-            if (parent == KnownFolder(FOLDERID_ProgramData) || !::RemoveDirectoryW(parent.c_str())) break;
+        for (std::wstring parent = GetParentFolder(folder); parent.size() > 3;
+             parent = GetParentFolder(parent)) {
+            if (parent == GetKnownFolder(FOLDERID_ProgramData) || !::RemoveDirectoryW(parent.c_str())) break;
         }
     }
     return cleared;
@@ -135,7 +136,7 @@ LSTATUS ReadValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD& t
     return ERROR_SUCCESS;
 }
 
-std::wstring ManualFolder(int row) {
+std::wstring GetManualFolder(int row) {
     if (row == 1) {
         wchar_t windows[MAX_PATH];
         const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
@@ -147,7 +148,7 @@ std::wstring ManualFolder(int row) {
     }
     static constexpr const wchar_t* kCareFolders[] = {L"BasicManual", L"Localsite", L"UpdatedManual"};
     if (row < 2 || row > 4) return {};
-    const std::wstring programData = KnownFolder(FOLDERID_ProgramData);
+    const std::wstring programData = GetKnownFolder(FOLDERID_ProgramData);
     if (programData.empty()) return {};
     return programData + L"\\Halvern Corporation\\Orvet Care\\" + kCareFolders[row - 2];
 }
@@ -194,7 +195,7 @@ std::optional<DWORD> RunToExit(const std::wstring& exe, const std::wstring& argu
     return code;
 }
 
-std::wstring WindowsPath(std::wstring path) {
+std::wstring ToWindowsPath(std::wstring path) {
     if (path.empty() || path.front() != L'/') return path;
     for (wchar_t& c : path) {
         if (c == L'/') c = L'\\';

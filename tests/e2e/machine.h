@@ -61,7 +61,7 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 
 // The four target folders in the run's order: row 1 under the drive root of the Windows folder, rows 2
 // to 4 under ProgramData. Empty when the platform can't name the base.
-[[nodiscard]] std::wstring ManualFolder(int row);
+[[nodiscard]] std::wstring GetManualFolder(int row);
 
 // Starts `exe` with `arguments` (the program name is put in front) and waits up to `timeoutMs`; a run
 // that takes longer is terminated. Returns the exit code, or nothing when the start failed or the run
@@ -72,6 +72,6 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
                                              const std::function<void(HANDLE)>& poll = {});
 
 // A Unix path (from CTest or a script) as Wine sees it: "/a/b" becomes "Z:\a\b"; others are kept.
-[[nodiscard]] std::wstring WindowsPath(std::wstring path);
+[[nodiscard]] std::wstring ToWindowsPath(std::wstring path);
 
 }  // namespace machine

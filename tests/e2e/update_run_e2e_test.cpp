@@ -36,7 +36,7 @@ std::string Narrow(const std::wstring& text) {
 }
 
 std::wstring PagePath(const Page& page) {
-    return machine::ManualFolder(page.row) + L"\\" + page.name;
+    return machine::GetManualFolder(page.row) + L"\\" + page.name;
 }
 
 std::string NeedsBoth(const std::string& title) {
@@ -63,8 +63,9 @@ std::vector<Page> OnePagePerFolder() {
 // The machine as the maker's products leave it: the Manual record in the view the 32-bit tool reads.
 void MakeEligible(const wchar_t* windows = L"win81") {
     ASSERT_EQ(machine::SetReportedWindows(windows), ERROR_SUCCESS);
-    ASSERT_EQ(machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
+        ERROR_SUCCESS);
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -74,7 +75,7 @@ class EndToEndTest : public ::testing::Test {
         const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
         ASSERT_GT(length, 0u) << "ORVET_EXE names the executable under test";
         ASSERT_LT(length, ARRAYSIZE(buffer));
-        exe_ = machine::WindowsPath(std::wstring(buffer, length));
+        exe_ = machine::ToWindowsPath(std::wstring(buffer, length));
         ASSERT_NE(::GetFileAttributesW(exe_.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(exe_);
         ASSERT_TRUE(machine::ClearMachine());
         // Started by the updater: no notice may ever hold a run up.
@@ -223,7 +224,7 @@ TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
     ASSERT_EQ(RunExe(), 0u);
     ExpectStamp("no folder");
     for (int row = 1; row <= 4; ++row) {
-        EXPECT_EQ(::GetFileAttributesW(machine::ManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
+        EXPECT_EQ(::GetFileAttributesW(machine::GetManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
             << "row " << row << " was created";
     }
 }
@@ -231,8 +232,8 @@ TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
 TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
     MakeEligible();
     static const wchar_t kOld[] = L"0.9.0.00001-preview";
-    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"version", REG_EXPAND_SZ, kOld,
-                                  sizeof kOld),
+    ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"version", REG_EXPAND_SZ,
+                                  kOld, sizeof kOld),
               ERROR_SUCCESS);
     const DWORD other = 7;
     ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"other", REG_DWORD, &other,
@@ -249,7 +250,7 @@ TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
 }
 
 TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
-    EXPECT_EQ(machine::ManualFolder(1), L"C:\\Documentation\\Orvet User Guide")
+    EXPECT_EQ(machine::GetManualFolder(1), L"C:\\Documentation\\Orvet User Guide")
         << "row 1 is under the drive root";
     MakeEligible();
     const std::string tagOnly =
@@ -285,7 +286,7 @@ TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
     ExpectPages(pages, true, "only row 3");
     ExpectStamp("only row 3");
     for (const int row : {1, 2, 4}) {
-        EXPECT_EQ(::GetFileAttributesW(machine::ManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
+        EXPECT_EQ(::GetFileAttributesW(machine::GetManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
             << "row " << row << " was created";
     }
 }

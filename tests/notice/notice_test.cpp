@@ -54,7 +54,7 @@ class NoticeOnScreen : public testing::Test {
         }
         const char* exe = std::getenv("ORVET_EXE");
         ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        exe_ = machine::WindowsPath(notice::Widen(exe));
+        exe_ = machine::ToWindowsPath(notice::Widen(exe));
         SetUpEligibleMachine();
     }
 
@@ -72,7 +72,7 @@ class NoticeOnScreen : public testing::Test {
             ERROR_SUCCESS);
     }
 
-    static std::wstring PagePath(const wchar_t* name) { return machine::ManualFolder(2) + L"\\" + name; }
+    static std::wstring PagePath(const wchar_t* name) { return machine::GetManualFolder(2) + L"\\" + name; }
 
     static void WritePage(const wchar_t* name) { ASSERT_TRUE(WriteFileBytes(PagePath(name), kPage)); }
 

@@ -56,7 +56,7 @@ class StringTables : public testing::Test {
     void SetUp() override {
         const char* exe = std::getenv("ORVET_EXE");
         ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        const std::wstring path = machine::WindowsPath(notice::Widen(exe));
+        const std::wstring path = machine::ToWindowsPath(notice::Widen(exe));
         module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
         ASSERT_NE(module_, nullptr) << exe << ": error " << ::GetLastError();
     }

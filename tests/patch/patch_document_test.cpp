@@ -32,7 +32,7 @@ constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kArchive = FILE_ATTRIBUTE_ARCHIVE;
 
 // Opened for attributes only, so that no sharing rule stands in the way.
-FILE_BASIC_INFO BasicInfo(const std::wstring& path) {
+FILE_BASIC_INFO GetBasicInfo(const std::wstring& path) {
     FILE_BASIC_INFO info{};
     UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -59,7 +59,7 @@ class PatchDocumentTest : public ::testing::Test {
         if (!folder_.empty()) (void)DeleteTree(folder_);
     }
 
-    std::wstring Document(std::string_view bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    std::wstring MakeDocument(std::string_view bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
         const std::wstring path = folder_ + L"\\page" + std::to_wstring(++count_) + L".htm";
         EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
         if (attributes != FILE_ATTRIBUTE_NORMAL) {
@@ -113,7 +113,7 @@ std::vector<GrowthCase> GrowthCases() {
 
 TEST_F(PatchDocumentTest, LeavesExactlyTheExpectedBytes) {
     for (const GrowthCase& c : GrowthCases()) {
-        const std::wstring path = Document(c.before);
+        const std::wstring path = MakeDocument(c.before);
         EXPECT_EQ(PatchDocument(path), 1) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.after) << c.name;
         // A second run finds nothing left to do.
@@ -134,7 +134,7 @@ TEST_F(PatchDocumentTest, GrowsBy55For2AndBoth57) {
         {"two comments, only the first replaced", kInternet + kInternet, 2},
     };
     for (const auto& c : cases) {
-        const std::wstring path = Document(c.before);
+        const std::wstring path = MakeDocument(c.before);
         ASSERT_EQ(PatchDocument(path), 1) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth) << c.name;
     }
@@ -156,7 +156,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
         for (const std::string& content : contents) {
             // Only the first is rewritten; the others keep even their archive bit.
             const bool changes = &content == &contents[0];
-            const std::wstring path = Document(content, word);
+            const std::wstring path = MakeDocument(content, word);
             const DWORD before = ::GetFileAttributesW(path.c_str());
             ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
             ASSERT_EQ(before & (kReadOnly | kHidden | kSystem), word & (kReadOnly | kHidden | kSystem))
@@ -169,7 +169,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
         }
     }
     // The document was rewritten while its read-only bit was cleared, and holds both edits.
-    const std::wstring path = Document(kInternet + "<head></head>", kReadOnly | kHidden);
+    const std::wstring path = MakeDocument(kInternet + "<head></head>", kReadOnly | kHidden);
     ASSERT_EQ(PatchDocument(path), 1);
     EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kLocal + "<head>" + kTag + "</head>");
 }
@@ -190,7 +190,7 @@ TEST_F(PatchDocumentTest, WritesNothingToAnUntouchedDocument) {
         {"system and hidden, NUL", "\0<body>\0"s, kHidden | kSystem},
     };
     for (const auto& c : cases) {
-        const std::wstring path = Document(c.content);
+        const std::wstring path = MakeDocument(c.content);
         SetLastWriteTime(path, kLongAgo);
         if (c.attributes != FILE_ATTRIBUTE_NORMAL) {
             ASSERT_TRUE(::SetFileAttributesW(path.c_str(), c.attributes));
@@ -198,21 +198,21 @@ TEST_F(PatchDocumentTest, WritesNothingToAnUntouchedDocument) {
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         // Far enough from the last change that a new one gets another time stamp.
         ::Sleep(40);
-        const FILE_BASIC_INFO before = BasicInfo(path);
+        const FILE_BASIC_INFO before = GetBasicInfo(path);
         ASSERT_NE(before.ChangeTime.QuadPart, 0) << c.name;
         EXPECT_EQ(PatchDocument(path), 1) << c.name;
-        const FILE_BASIC_INFO after = BasicInfo(path);
+        const FILE_BASIC_INFO after = GetBasicInfo(path);
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributes) << c.name;
         EXPECT_EQ(after.LastWriteTime.QuadPart, kLongAgo) << c.name;
         EXPECT_EQ(after.ChangeTime.QuadPart, before.ChangeTime.QuadPart) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.content) << c.name;
     }
     // The probe sees attribute writes: a read-only document's bit is cleared and set again.
-    const std::wstring path = Document("<body></body>", kReadOnly);
+    const std::wstring path = MakeDocument("<body></body>", kReadOnly);
     ::Sleep(40);
-    const FILE_BASIC_INFO before = BasicInfo(path);
+    const FILE_BASIC_INFO before = GetBasicInfo(path);
     ASSERT_EQ(PatchDocument(path), 1);
-    EXPECT_NE(BasicInfo(path).ChangeTime.QuadPart, before.ChangeTime.QuadPart);
+    EXPECT_NE(GetBasicInfo(path).ChangeTime.QuadPart, before.ChangeTime.QuadPart);
 }
 
 // Another opener of the document, for reading, writing or deleting, under any sharing: the exclusive open
@@ -238,7 +238,7 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
     };
     const std::string content = kInternet + "<html><head></head></html>";
     for (const auto& c : cases) {
-        const std::wstring path = Document(content, c.attributes);
+        const std::wstring path = MakeDocument(content, c.attributes);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         {
             UniqueFileHandle holder(
@@ -348,7 +348,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
     }
 
     // `length` bytes in all: `text`, then filler that the edits do not touch.
-    std::string Sized(const std::string& text, std::size_t length) const {
+    std::string MakeSized(const std::string& text, std::size_t length) const {
         return text + std::string(length - text.size(), '.');
     }
 
@@ -366,21 +366,21 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
         std::size_t growth;  // in all, once there is room again
     } cases[] = {
         // Room for 10 of the tag's 55 bytes: the extension fails part way.
-        {"tag, partly fits", Sized(head, 2 * unit_ - 10), Sized(head, 2 * unit_ - 10), FILE_ATTRIBUTE_NORMAL,
-         55},
-        {"tag, no room at all", Sized(head, unit_), Sized(head, unit_), FILE_ATTRIBUTE_NORMAL, 55},
-        {"comment, no room at all", Sized(kInternet, unit_), Sized(kInternet, unit_), FILE_ATTRIBUTE_NORMAL,
-         2},
-        {"comment, one byte fits", Sized(kInternet, unit_ - 1), Sized(kInternet, unit_ - 1),
+        {"tag, partly fits", MakeSized(head, 2 * unit_ - 10), MakeSized(head, 2 * unit_ - 10),
+         FILE_ATTRIBUTE_NORMAL, 55},
+        {"tag, no room at all", MakeSized(head, unit_), MakeSized(head, unit_), FILE_ATTRIBUTE_NORMAL, 55},
+        {"comment, no room at all", MakeSized(kInternet, unit_), MakeSized(kInternet, unit_),
          FILE_ATTRIBUTE_NORMAL, 2},
-        {"read-only, tag, no room", Sized(head, unit_), Sized(head, unit_), kReadOnly, 55},
+        {"comment, one byte fits", MakeSized(kInternet, unit_ - 1), MakeSized(kInternet, unit_ - 1),
+         FILE_ATTRIBUTE_NORMAL, 2},
+        {"read-only, tag, no room", MakeSized(head, unit_), MakeSized(head, unit_), kReadOnly, 55},
         // Room for the tag but not for the 2 more bytes of the comment: the tag stays.
-        {"both, room for the tag only", Sized(both, unit_ - 56),
+        {"both, room for the tag only", MakeSized(both, unit_ - 56),
          both + kTag + std::string(unit_ - 56 - both.size(), '.'), FILE_ATTRIBUTE_NORMAL, 57},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::wstring path = Document(c.before, c.attributes);
+        const std::wstring path = MakeDocument(c.before, c.attributes);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         FillDrive();
         if (HasFatalFailure()) return;

@@ -108,7 +108,9 @@ class PatchFolderTreeTest : public ::testing::Test {
     }
 
     // A fresh folder for each case of a table.
-    std::wstring CaseFolder(std::size_t index) const { return scratch_ + L"\\case" + std::to_wstring(index); }
+    std::wstring GetCaseFolder(std::size_t index) const {
+        return scratch_ + L"\\case" + std::to_wstring(index);
+    }
 
     std::wstring scratch_;
 };
@@ -147,7 +149,7 @@ TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
          {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\.svn", K::Folder}, {L"b\\.svn\\c.htm", K::LeftAlone}},
          0},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(CaseFolder(i), cases[i]);
+    for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(GetCaseFolder(i), cases[i]);
 }
 
 TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
@@ -166,24 +168,24 @@ TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
     for (const Name& name : names)
         entries.push_back({name.name, name.document ? Kind::Page : Kind::LeftAlone});
     // The last document listed, "f g.htm", patches well.
-    WalkCase(CaseFolder(0), {"extensions", entries, 1});
+    WalkCase(GetCaseFolder(0), {"extensions", entries, 1});
 }
 
 TEST_F(PatchFolderTreeTest, DotFoldersAreNotEnteredHoweverTheyAreNamed) {
     using K = Kind;
-    WalkCase(CaseFolder(0), {"dot folders",
-                             {{L".git", K::Folder},
-                              {L".git\\a.htm", K::LeftAlone},
-                              {L".htm", K::Folder},
-                              {L".htm\\b.htm", K::LeftAlone},
-                              {L"..more", K::Folder},
-                              {L"..more\\c.htm", K::LeftAlone},
-                              {L".page.html", K::Page},
-                              {L"plain", K::Folder},
-                              {L"plain\\.inner", K::Folder},
-                              {L"plain\\.inner\\d.htm", K::LeftAlone},
-                              {L"plain\\e.htm", K::Page}},
-                             1});
+    WalkCase(GetCaseFolder(0), {"dot folders",
+                                {{L".git", K::Folder},
+                                 {L".git\\a.htm", K::LeftAlone},
+                                 {L".htm", K::Folder},
+                                 {L".htm\\b.htm", K::LeftAlone},
+                                 {L"..more", K::Folder},
+                                 {L"..more\\c.htm", K::LeftAlone},
+                                 {L".page.html", K::Page},
+                                 {L"plain", K::Folder},
+                                 {L"plain\\.inner", K::Folder},
+                                 {L"plain\\.inner\\d.htm", K::LeftAlone},
+                                 {L"plain\\e.htm", K::Page}},
+                                1});
 }
 
 TEST_F(PatchFolderTreeTest, HiddenSystemAndReadOnlyEntriesAreHandledLikeAnyOther) {
@@ -191,16 +193,16 @@ TEST_F(PatchFolderTreeTest, HiddenSystemAndReadOnlyEntriesAreHandledLikeAnyOther
     constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
     constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
     constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
-    WalkCase(CaseFolder(0), {"attributes",
-                             {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
-                              {L"hidden.htm", K::Page, kHidden},
-                              {L"hs", K::Folder, kHidden | kSystem},
-                              {L"hs\\in.htm", K::Page},
-                              {L"readonly.htm", K::Page, kReadOnly},
-                              {L"ro", K::Folder, kReadOnly},
-                              {L"ro\\in.htm", K::Page, kReadOnly},
-                              {L"system.htm", K::Page, kSystem}},
-                             1});
+    WalkCase(GetCaseFolder(0), {"attributes",
+                                {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
+                                 {L"hidden.htm", K::Page, kHidden},
+                                 {L"hs", K::Folder, kHidden | kSystem},
+                                 {L"hs\\in.htm", K::Page},
+                                 {L"readonly.htm", K::Page, kReadOnly},
+                                 {L"ro", K::Folder, kReadOnly},
+                                 {L"ro\\in.htm", K::Page, kReadOnly},
+                                 {L"system.htm", K::Page, kSystem}},
+                                1});
 }
 
 TEST_F(PatchFolderTreeTest, ReachesDocumentsAtEveryDepth) {
@@ -214,7 +216,7 @@ TEST_F(PatchFolderTreeTest, ReachesDocumentsAtEveryDepth) {
         entries.push_back({path + L"\\side", Kind::Folder});
         entries.push_back({path + L"\\side\\page.html", Kind::Page});
     }
-    WalkCase(CaseFolder(0), {"depth", entries, 1});
+    WalkCase(GetCaseFolder(0), {"depth", entries, 1});
 }
 
 TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
