@@ -17,8 +17,8 @@ foreach(required IN ITEMS IN OUT CAFILE)
         message(FATAL_ERROR "sign-exe.cmake: ${required} is not given")
     endif()
 endforeach()
-if(PFX AND SIGNATURE)
-    message(FATAL_ERROR "sign-exe.cmake: give a PFX to sign with or a signature to attach, not both")
+if((PFX AND SIGNATURE) OR (NOT PFX AND NOT SIGNATURE))
+    message(FATAL_ERROR "sign-exe.cmake: give either a PFX to sign with or a signature to attach")
 endif()
 
 # A failed run must not leave a signed file of an earlier one behind.
