@@ -62,6 +62,8 @@ sign_with() {
 }
 
 # --- Signing in the build, certificate given in the environment ----------------------------------------
+# Only this test's chain: a detached signature from the caller's environment would be refused beside it.
+unset ORVET_SIGN_SIGNATURE
 build=$scratch/build
 ORVET_SIGN_PFX=$keys/signer.pfx ORVET_SIGN_PASSFILE=$keys/signer.pass ORVET_SIGN_CAFILE=$keys/root.pem \
     cmake -S "$source_dir" -B "$build" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
