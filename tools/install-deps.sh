@@ -24,14 +24,22 @@ packages=(
     xvfb xauth imagemagick fonts-dejavu-core
     # The notice in Chinese, Japanese, Korean and Thai; fonts-wine would turn Thai into empty boxes.
     fonts-wqy-microhei fonts-tlwg-loma-ttf
+    openssl
 )
+
+# Signing: osslsigncode versions write different bytes for the same input, and the signed executable must be
+# reproducible. 2.5-4 is what Debian 12's own archive gives (2.9 is only in backports).
+osslsigncode_version=2.5-4
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+if [ "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" != "$osslsigncode_version" ]; then
+    missing+=("osslsigncode=$osslsigncode_version")
+fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    apt-get install -y -q --no-install-recommends --allow-downgrades "${missing[@]}"
 fi

@@ -1,0 +1,70 @@
+# Signing and the release folder of the product executable.
+#
+# Signing is on when a certificate (ORVET_SIGN_PFX) or a detached signature (ORVET_SIGN_SIGNATURE) is given,
+# as a cache variable or in the environment variable of the same name at configure time. The build then
+# writes the signed copy to signed/ beside the executable, under the same file name; a copy that does not
+# verify against ORVET_SIGN_CAFILE fails the build and is not written.
+
+set(ORVET_SIGN_PFX "" CACHE FILEPATH "PFX file (certificate and key) to sign the executable with")
+set(ORVET_SIGN_PASSFILE "" CACHE FILEPATH "File holding the password of ORVET_SIGN_PFX")
+set(ORVET_SIGN_CAFILE "" CACHE FILEPATH "CA certificates (PEM) the signed executable must verify against")
+set(ORVET_SIGN_SIGNATURE "" CACHE FILEPATH
+    "Signature made elsewhere (osslsigncode extract-signature) to attach instead of signing")
+# Versions of osslsigncode write different bytes for the same signature: one is pinned (install-deps.sh).
+set(ORVET_OSSLSIGNCODE_VERSION "2.5" CACHE STRING "The osslsigncode version signing is pinned to")
+
+# A value from the environment is kept in the cache, so that a later configure without it (ninja reruns
+# CMake by itself) does not quietly stop signing.
+foreach(name IN ITEMS PFX PASSFILE CAFILE SIGNATURE)
+    if(NOT ORVET_SIGN_${name} AND NOT "$ENV{ORVET_SIGN_${name}}" STREQUAL "")
+        get_property(orvet_sign_doc CACHE ORVET_SIGN_${name} PROPERTY HELPSTRING)
+        set(ORVET_SIGN_${name} "$ENV{ORVET_SIGN_${name}}" CACHE FILEPATH "${orvet_sign_doc}" FORCE)
+    endif()
+    set(orvet_sign_${name} "${ORVET_SIGN_${name}}")
+    if(orvet_sign_${name} AND NOT EXISTS "${orvet_sign_${name}}")
+        message(FATAL_ERROR "ORVET_SIGN_${name}: no file ${orvet_sign_${name}}")
+    endif()
+endforeach()
+
+set(orvet_executables "$<TARGET_FILE:orvet_update>")
+if(orvet_sign_PFX OR orvet_sign_SIGNATURE)
+    if(orvet_sign_PFX AND orvet_sign_SIGNATURE)
+        message(FATAL_ERROR "Give ORVET_SIGN_PFX to sign or ORVET_SIGN_SIGNATURE to attach, not both")
+    endif()
+    if(NOT orvet_sign_CAFILE)
+        message(FATAL_ERROR "Signing needs ORVET_SIGN_CAFILE: the signed executable is verified against it")
+    endif()
+    find_program(ORVET_OSSLSIGNCODE osslsigncode REQUIRED)
+    execute_process(COMMAND "${ORVET_OSSLSIGNCODE}" --version OUTPUT_VARIABLE orvet_osslsigncode_banner
+                    ERROR_QUIET)
+    if(NOT orvet_osslsigncode_banner MATCHES "^osslsigncode ([^ ,\n]+)"
+       OR NOT CMAKE_MATCH_1 STREQUAL ORVET_OSSLSIGNCODE_VERSION)
+        message(FATAL_ERROR "Signing is pinned to osslsigncode ${ORVET_OSSLSIGNCODE_VERSION}, "
+                            "${ORVET_OSSLSIGNCODE} is not it (tools/install-deps.sh installs it)")
+    endif()
+
+    set(orvet_signed_exe "$<TARGET_FILE_DIR:orvet_update>/signed/$<TARGET_FILE_NAME:orvet_update>")
+    # Runs on every build: the signing time follows the last commit, which no file dependency sees.
+    add_custom_target(orvet_signed ALL
+        COMMAND ${CMAKE_COMMAND} "-DIN=$<TARGET_FILE:orvet_update>" "-DOUT=${orvet_signed_exe}"
+                "-DPFX=${orvet_sign_PFX}" "-DPASSFILE=${orvet_sign_PASSFILE}" "-DCAFILE=${orvet_sign_CAFILE}"
+                "-DSIGNATURE=${orvet_sign_SIGNATURE}" "-DOSSLSIGNCODE=${ORVET_OSSLSIGNCODE}"
+                "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}" -P ${CMAKE_CURRENT_LIST_DIR}/sign-exe.cmake
+        COMMENT "Signing and verifying the executable"
+        VERBATIM)
+    add_dependencies(orvet_signed orvet_update)
+    set(orvet_executables "${orvet_signed_exe}" "$<TARGET_FILE:orvet_update>")
+endif()
+
+# The release folder, out/ in the build: the executable (signed when signing is on, the unsigned one then in
+# unsigned/), the version text and SHA256SUMS.
+add_custom_target(orvet_release
+    COMMAND ${CMAKE_COMMAND} "-DOUT_DIR=${CMAKE_BINARY_DIR}/out" "-DEXECUTABLES=${orvet_executables}"
+            "-DVERSION_HEADER=${PROJECT_SOURCE_DIR}/resources/version.h"
+            -P ${CMAKE_CURRENT_LIST_DIR}/write-release.cmake
+    COMMENT "Writing the release folder ${CMAKE_BINARY_DIR}/out"
+    VERBATIM)
+add_dependencies(orvet_release orvet_update)
+if(TARGET orvet_signed)
+    add_dependencies(orvet_release orvet_signed)
+endif()
