@@ -67,7 +67,7 @@ int Check(unsigned long seconds, LANGID language) {
         return 1;
     }
     const std::wstring message = notice::ReadMessage(box);
-    const std::string mismatch = notice::NoticeMismatch(language, notice::ReadTitle(box), message);
+    const std::string mismatch = notice::DescribeNoticeMismatch(language, notice::ReadTitle(box), message);
     if (!mismatch.empty()) {
         WriteLine(STD_ERROR_HANDLE, mismatch);
         return 3;

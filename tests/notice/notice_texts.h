@@ -74,7 +74,8 @@ inline const LanguageTable* FindTable(LANGID language) noexcept {
 // What is wrong with a notice read from the screen of a user whose UI language is `language`; empty when
 // nothing is. The title must be the caption and the message the text of that language's table; for a
 // language without a table the resource loader falls back to another one, so any table's text will do.
-inline std::string NoticeMismatch(LANGID language, const std::wstring& title, const std::wstring& message) {
+inline std::string DescribeNoticeMismatch(LANGID language, const std::wstring& title,
+                                          const std::wstring& message) {
     if (title != Widen(kCaption)) return "the title is \"" + Narrow(title) + "\", not the caption";
     if (const LanguageTable* own = FindTable(language)) {
         if (message == Widen(own->success)) return {};

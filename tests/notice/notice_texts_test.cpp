@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(NoticeMismatch, AcceptsOnlyTheLanguagesOwnTextOrAnyTextWithoutATable) {
+TEST(DescribeNoticeMismatch, AcceptsOnlyTheLanguagesOwnTextOrAnyTextWithoutATable) {
     struct Case {
         const char* name;
         LANGID language;
@@ -33,7 +33,7 @@ TEST(NoticeMismatch, AcceptsOnlyTheLanguagesOwnTextOrAnyTextWithoutATable) {
     };
     for (const Case& c : cases) {
         const std::string mismatch =
-            notice::NoticeMismatch(c.language, notice::Widen(c.title), notice::Widen(c.message));
+            notice::DescribeNoticeMismatch(c.language, notice::Widen(c.title), notice::Widen(c.message));
         EXPECT_EQ(mismatch.empty(), c.accepted) << c.name << ": " << mismatch;
     }
 }
