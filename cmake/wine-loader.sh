@@ -4,5 +4,5 @@
 wine_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 if ! wine_runs_32bit && [ -x /usr/lib/wine/wine64 ]; then
     PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only:$PATH"
-    export PATH WINELOADER=/usr/lib/wine/wine64
+    export PATH
 fi

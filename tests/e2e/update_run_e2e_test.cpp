@@ -60,7 +60,7 @@ std::vector<Page> OnePagePerFolder() {
     return pages;
 }
 
-// The machine as the maker's products leave it: the Manual record in the view the 32-bit tool reads.
+// The machine as the maker's products leave it: the Manual record in the view the tool reads.
 void MakeEligible(const wchar_t* windows = L"win81") {
     ASSERT_EQ(machine::SetReportedWindows(windows), ERROR_SUCCESS);
     ASSERT_EQ(
