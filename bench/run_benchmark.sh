@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole update run under Wine: the real executable over generated manual trees of 1,000 and 10,000
 # pages, timed against a floor program that only reads every page and writes it back once, both in one
-# Wine prefix of the benchmark's own; and the peak memory of each against the largest page.
+# Wine prefix of the benchmark's own; the peak memory of each against the largest page; and the folder
+# walk over 20,201 folders against listing them alone.
 # Usage: bench/run_benchmark.sh [BUILD_DIR]   (a windows or windows64 build; default build/windows, or
 # build/windows64 where the kernel runs no 32-bit programs)
 #
@@ -18,7 +19,7 @@ wine_runs_32bit || preset=windows64
 build=$(realpath -m "${1:-$root/build/$preset}")
 
 [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" -B "$build" >/dev/null
-cmake --build "$build" --target orvet_update run_floor run_benchmark >/dev/null
+cmake --build "$build" --target orvet_update run_floor run_benchmark walk_benchmark >/dev/null
 
 # Not the tests' prefix: the benchmark rewrites the machine's keys and folders at will.
 shm=/dev/shm
@@ -43,3 +44,6 @@ bench --pages 10000 --repeats 7
 echo
 echo "== 1,000 pages and one of 16 MiB (peak memory against the largest page)"
 bench --pages 1000 --repeats 3 --big-page-mib 16
+echo
+echo "== the folder walk over 20,201 folders without links, against listing them alone"
+pin wine "$build/bench/walk_benchmark.exe" --chapters 200 --sections 100 --rounds 7 </dev/null | tr -d '\r'

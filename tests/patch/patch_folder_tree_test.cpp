@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -284,47 +285,70 @@ std::wstring GetEnvironmentValue(const wchar_t* name) {
 
 // Trees that only the Unix side can make: directory links and a drive letter of our own
 // (patch_folder_tree_unix_trees.sh). In the discovered run these cases skip themselves.
-// Counts the directory links (directories with the reparse-point bit) that `folder` lists.
+// Counts the directory links (directories with the reparse-point bit) in the tree below `folder`.
 int CountDirectoryLinks(const std::wstring& folder) {
     int links = 0;
     WIN32_FIND_DATAW entry{};
     const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
     if (!listing) return -1;
-    constexpr DWORD kLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     do {
-        if ((entry.dwFileAttributes & kLink) == kLink) ++links;
+        const std::wstring name = entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." || name == L"..")
+            continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            ++links;
+        } else {
+            links += CountDirectoryLinks(folder + L'\\' + name);
+        }
     } while (::FindNextFileW(listing.get(), &entry));
     return links;
 }
 
-TEST(PatchFolderTreeUnixTreeTest, EveryDirectoryIsWalkedOnceWhateverLinksLeadToIt) {
+TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
     const std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
     if (trees.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_TREES)";
+    // Two Internet-zone comments: a second patch would replace the second one too.
+    const std::string zone = "<!-- saved from url=(0014)about:internet -->";
+    const std::string page = "<head></head>" + zone + zone;
+    const std::string patchedOnce = kPatchedPage + "<!-- saved from url=(0016)http://localhost -->" + zone;
     const struct {
-        const wchar_t* folder;  // walked, and holding the links
-        int links;
-        const wchar_t* page;
+        const wchar_t* folder;  // walked
+        int links;              // in the tree below it
+        std::vector<const wchar_t*> pages;
         int expected;
     } cases[] = {
         // The links are listed after the page, so a cycle is the last entry: 0, as on Windows, where
         // the path limit refuses the deepest level of the cycle.
-        {L"cycle-long", 2, L"cycle-long\\0.htm", 0},
-        {L"cycle-ab", 2, L"cycle-ab\\0.htm", 0},
+        {L"cycle-long", 2, {L"cycle-long\\0.htm"}, 0},
+        {L"cycle-ab", 2, {L"cycle-ab\\0.htm"}, 0},
         // Without a record of the directories walked, 2^30 paths.
-        {L"ladder\\1", 2, L"ladder\\30\\page.htm", 1},
+        {L"ladder\\1", 2, {L"ladder\\30\\page.htm"}, 1},
         // The second link yields the first one's result.
-        {L"two-links", 2, L"shared\\page.htm", 1},
+        {L"two-links", 2, {L"shared\\page.htm"}, 1},
+        // Names that Windows would take for another folder or a device outside a "\\?\" path: "y " for
+        // "y", "prn" and "lpt1" for the printer port. The page is listed last.
+        {L"space", 2, {L"space\\y \\page.htm"}, 1},
+        {L"devices", 2, {L"devices\\prn\\page.htm"}, 1},
+        // Folders named like the serial console, reached after a link: each has an identity of its own.
+        {L"guide", 1, {L"guide\\Setup\\aux\\p.htm", L"guide\\Tools\\aux\\q.htm"}, 1},
+        // z is reached first through a link at 253 characters, where z\sub lies beyond the limit, then
+        // by its own shorter path, where it does not.
+        {L"limit", 1, {L"limit\\z\\sub\\page.htm"}, 1},
     };
     for (const auto& c : cases) {
         const std::wstring folder = trees + L'\\' + c.folder;
-        const std::wstring page = trees + L'\\' + c.page;
         SCOPED_TRACE(std::string(folder.begin(), folder.end()));
         // The links must show up as directory links, or this would prove nothing.
         ASSERT_EQ(CountDirectoryLinks(folder), c.links);
-        ASSERT_TRUE(WriteFileBytes(page, kPage)) << "write the page";
+        // The literal form, so that a folder named "y " is not taken for "y".
+        for (const wchar_t* name : c.pages)
+            ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + trees + L'\\' + name, page));
 
         EXPECT_EQ(PatchFolderTree(folder), c.expected);
-        EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPatchedPage);
+        for (const wchar_t* name : c.pages) {
+            EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + trees + L'\\' + name).value_or("<unreadable>"), patchedOnce)
+                << std::string(name, name + std::wcslen(name));
+        }
     }
 }
 

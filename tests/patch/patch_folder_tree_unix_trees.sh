@@ -28,7 +28,12 @@ trap 'exit 130' INT TERM
 #   a few levels;
 # - cycle-ab: the same with one-letter names: about 100 levels fit in the path limit, 2^100 paths;
 # - ladder: 30 folders, each holding two links to the next, the page in the last: 2^30 paths, no cycle;
-# - two-links: a folder that holds two links to one folder outside it, which holds the page.
+# - two-links: a folder that holds two links to one folder outside it, which holds the page;
+# - space, devices: the same cycle as cycle-ab in a folder named "y " (Windows drops the trailing
+#   space) or "prn" with links "lpt1" and "lpt2" (devices to Windows), the page listed last;
+# - guide: two folders named "aux", after a link that makes the walk read identities;
+# - limit: a link whose path is 253 characters long leads to z, listed after it, whose sub lies beyond
+#   the limit that way.
 mkdir "$root/cycle-long" "$root/cycle-ab" "$root/ladder" "$root/shared" "$root/two-links"
 ln -s . "$root/cycle-long/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
 ln -s "$root/cycle-long" "$root/cycle-long/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
@@ -43,6 +48,17 @@ for level in $(seq 1 30); do
 done
 ln -s ../shared "$root/two-links/a"
 ln -s "$root/shared" "$root/two-links/b"
+mkdir -p "$root/space/y " "$root/devices/prn" "$root/guide/Setup/aux" "$root/guide/Tools/aux"
+ln -s . "$root/space/y /a "
+ln -s . "$root/space/y /b "
+ln -s . "$root/devices/prn/lpt1"
+ln -s . "$root/devices/prn/lpt2"
+ln -s Setup "$root/guide/A-link"
+# As the walk sees it: "Z:", the Unix path, the run of L's and "\lnk".
+before="Z:$root/limit/a/"
+ells=$(printf "%$((253 - ${#before} - 4))s" "" | tr ' ' L)
+mkdir -p "$root/limit/a/$ells" "$root/limit/z/sub"
+ln -s "$root/limit/z" "$root/limit/a/$ells/lnk"
 
 mkdir -p "$root/drive/start"
 map_wine_drive "$prefix" "$root/drive"
