@@ -9,6 +9,7 @@
 
 // Walks `folder` (no trailing backslash) depth first and patches every ".htm"/".html" file.
 // Returns the result of the last entry handled in listing order, 0 when there was none. A directory
-// reached again through links is walked once: later it yields its first result, and inside its own
-// walk (a cycle) 0. An entry that memory runs out for yields 0, and the walk goes on.
+// reached again through links yields 0 inside its own walk (a cycle), and elsewhere the result of an
+// earlier walk of it wherever the path limit decides alike for both paths. An entry that memory runs
+// out for yields 0, and the walk goes on.
 [[nodiscard]] int PatchFolderTree(const std::wstring& folder) noexcept;
