@@ -85,12 +85,28 @@ if(orvet_sign_PFX OR orvet_sign_SIGNATURE)
     set(orvet_executables "${orvet_signed_exe}" "$<TARGET_FILE:orvet_update>")
 endif()
 
+# The link map says which members of the toolchain's archives the executable holds: the release's notices
+# cover exactly those. Writing it changes no byte of the executable.
+set(orvet_link_map "${CMAKE_BINARY_DIR}/run/orvet_update.map")
+target_link_options(orvet_update PRIVATE "-Wl,-Map=${orvet_link_map}")
+
 # The release folder, out/ in the build: the executable (signed when signing is on, the unsigned one then in
-# unsigned/), the version text and SHA256SUMS.
+# unsigned/), the version text, the third-party notices, the SPDX document and SHA256SUMS. The command
+# without its OUT_DIR serves the release test too.
+set(orvet_release_tools "${CMAKE_CXX_COMPILER}" "${CMAKE_LINKER}" "${CMAKE_RC_COMPILER}" "${CMAKE_COMMAND}")
+if(TARGET orvet_signed)
+    list(APPEND orvet_release_tools "${ORVET_OSSLSIGNCODE}")
+endif()
+# Lists inside one argument keep their semicolons through the list that holds the command.
+string(REPLACE ";" "$<SEMICOLON>" orvet_release_executables "${orvet_executables}")
+string(REPLACE ";" "$<SEMICOLON>" orvet_release_tools "${orvet_release_tools}")
+set(orvet_release_command ${CMAKE_COMMAND} "-DEXECUTABLES=${orvet_release_executables}"
+    "-DVERSION_HEADER=${PROJECT_SOURCE_DIR}/resources/version.h" "-DMAP=${orvet_link_map}"
+    "-DNOTICES_SCRIPT=${CMAKE_CURRENT_LIST_DIR}/third-party-notices.sh" "-DTOOLS=${orvet_release_tools}"
+    "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}")
+set(orvet_release_script ${CMAKE_CURRENT_LIST_DIR}/write-release.cmake)
 add_custom_target(orvet_release
-    COMMAND ${CMAKE_COMMAND} "-DOUT_DIR=${CMAKE_BINARY_DIR}/out" "-DEXECUTABLES=${orvet_executables}"
-            "-DVERSION_HEADER=${PROJECT_SOURCE_DIR}/resources/version.h"
-            -P ${CMAKE_CURRENT_LIST_DIR}/write-release.cmake
+    COMMAND ${orvet_release_command} "-DOUT_DIR=${CMAKE_BINARY_DIR}/out" -P ${orvet_release_script}
     COMMENT "Writing the release folder ${CMAKE_BINARY_DIR}/out"
     VERBATIM)
 add_dependencies(orvet_release orvet_update)
