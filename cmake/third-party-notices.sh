@@ -13,25 +13,25 @@ map=$1 notices=$2 components=$3
 # What each linked input is and which part of its package's copyright file covers it. The first row that
 # matches an input wins, so the rows for files with notices of their own come before the catch-all of
 # their package, as the copyright files' own stanzas do.
-#   ID | NAME | PACKAGE (glob) | INPUT (glob on the file name) | MEMBER (extended regex) | LICENCE (SPDX) | TEXT
+#   ID | NAME | PACKAGE (glob) | INPUTS (globs on the file name) | MEMBERS (globs) | LICENCE (SPDX) | TEXT
 # TEXT: "files=PATTERN" is the stanza of a machine-readable copyright file whose Files field begins with
 # PATTERN (with the licence text it refers to); "range=FIRST~LAST" the lines from FIRST up to, not
 # including, LAST; ";" separates several.
 rules=$(cat <<'EOF_RULES'
-libstdcxx|libstdc++, the C++ runtime library of GCC|g++-mingw-w64-*|libstdc++.a|.|GPL-3.0-or-later WITH GCC-exception-3.1|range=GCC is Copyright (C) 1986, 1987,~The libbacktrace library is licensed under the following terms:;range=GCC RUNTIME LIBRARY EXCEPTION~libquadmath/*.[hc]:
-libgcc|libgcc, the low-level runtime library of GCC|gcc-mingw-w64-*|libgcc.a libgcc_eh.a crtbegin.o crtend.o|.|GPL-3.0-or-later WITH GCC-exception-3.1|range=GCC is Copyright (C) 1986, 1987,~The libbacktrace library is licensed under the following terms:;range=GCC RUNTIME LIBRARY EXCEPTION~libquadmath/*.[hc]:
-winpthreads-clock|winpthreads of mingw-w64: clock and sleep|mingw-w64-*-dev|libpthread.a libwinpthread.a|-(clock|nanosleep)\.o$|LicenseRef-public-domain AND BSD-3-Clause|files=mingw-w64-libraries/winpthreads/src/clock.c;files=mingw-w64-libraries/winpthreads/include/pthread.h
-winpthreads-dll-math|winpthreads of mingw-w64: 64-bit division|mingw-w64-*-dev|libpthread.a libwinpthread.a|-dll_math\.o$|BSD-3-Clause|files=mingw-w64-libraries/winpthreads/src/libgcc/dll_math.c;files=mingw-w64-libraries/winpthreads/include/pthread.h
-winpthreads|winpthreads, the POSIX threads library of mingw-w64|mingw-w64-*-dev|libpthread.a libwinpthread.a|.|MIT AND BSD-3-Clause|files=mingw-w64-libraries/winpthreads/*;files=mingw-w64-libraries/winpthreads/include/pthread.h
-mingw-gdtoa|mingw-w64 runtime: gdtoa number conversions|mingw-w64-*-dev|libmingwex.a|-(dmisc|dtoa|g_dfmt|gdtoa|gethex|g_ffmt|g__fmt|gmisc|g_xfmt|hd_init|hexnan|misc|smisc|strtodg|strtof|strtopx|sum|ulp)\.o$|LicenseRef-Lucent|files=mingw-w64-crt/gdtoa/*
-mingw-gdtoa-gay|mingw-w64 runtime: gdtoa NaN and rounding|mingw-w64-*-dev|libmingwex.a|-(qnan|strtodnrp)\.o$|LicenseRef-David-Gay|files=mingw-w64-crt/gdtoa/qnan.c
-mingw-printf|mingw-w64 runtime: formatted output|mingw-w64-*-dev|libmingwex.a|-mingw_(v?[sfn]*printf|pformat)w?\.o$|LicenseRef-Keith-Marshall AND LicenseRef-Lucent|files=mingw-w64-crt/misc/basename.c;files=mingw-w64-crt/gdtoa/*
-mingw-path|mingw-w64 runtime: basename and dirname|mingw-w64-*-dev|libmingwex.a|-(basename|dirname)\.o$|LicenseRef-Keith-Marshall|files=mingw-w64-crt/misc/basename.c
-mingw-sun-math|mingw-w64 runtime: maths from Sun|mingw-w64-*-dev|libmingwex.a|-(s_erf|sf_erf|e_fmodf?|e_powf?|e_remainderf?)\.o$|LicenseRef-Permissive-Sun|files=mingw-w64-crt/math/s_erf.c
-mingw-getopt|mingw-w64 runtime: getopt|mingw-w64-*-dev|libmingwex.a|-getopt\.o$|BSD-2-Clause-NetBSD AND ISC|files=mingw-w64-crt/misc/getopt.c
-mingw-strtok|mingw-w64 runtime: strtok_r|mingw-w64-*-dev|libmingwex.a|-strtok_r\.o$|BSD-3-Clause|files=mingw-w64-crt/stdio/strtok_r.c
-mingw-startup|mingw-w64 runtime: start-up code|mingw-w64-*-dev|libmingw32.a crt2.o crt2u.o crt1.o crt1u.o dllcrt2.o|.|LicenseRef-public-domain|files=mingw-w64-crt/crt/*
-mingw-runtime|mingw-w64 runtime and import libraries|mingw-w64-*-dev|lib*.a|.|ZPL-2.1|files=*
+libstdcxx|libstdc++, the C++ runtime library of GCC|g++-mingw-w64-*|libstdc++.a|*|GPL-3.0-or-later WITH GCC-exception-3.1|range=GCC is Copyright (C) 1986, 1987,~The libbacktrace library is licensed under the following terms:;range=GCC RUNTIME LIBRARY EXCEPTION~libquadmath/*.[hc]:
+libgcc|libgcc, the low-level runtime library of GCC|gcc-mingw-w64-*|libgcc.a libgcc_eh.a crtbegin.o crtend.o|*|GPL-3.0-or-later WITH GCC-exception-3.1|range=GCC is Copyright (C) 1986, 1987,~The libbacktrace library is licensed under the following terms:;range=GCC RUNTIME LIBRARY EXCEPTION~libquadmath/*.[hc]:
+winpthreads-clock|winpthreads of mingw-w64: clock and sleep|mingw-w64-*-dev|libpthread.a libwinpthread.a|*-clock.o *-nanosleep.o|LicenseRef-public-domain AND BSD-3-Clause|files=mingw-w64-libraries/winpthreads/src/clock.c;files=mingw-w64-libraries/winpthreads/include/pthread.h
+winpthreads-dll-math|winpthreads of mingw-w64: 64-bit division|mingw-w64-*-dev|libpthread.a libwinpthread.a|*-dll_math.o|BSD-3-Clause|files=mingw-w64-libraries/winpthreads/src/libgcc/dll_math.c;files=mingw-w64-libraries/winpthreads/include/pthread.h
+winpthreads|winpthreads, the POSIX threads library of mingw-w64|mingw-w64-*-dev|libpthread.a libwinpthread.a|*|MIT AND BSD-3-Clause|files=mingw-w64-libraries/winpthreads/*;files=mingw-w64-libraries/winpthreads/include/pthread.h
+mingw-gdtoa|mingw-w64 runtime: gdtoa number conversions|mingw-w64-*-dev|libmingwex.a|*-dmisc.o *-dtoa.o *-g_dfmt.o *-gdtoa.o *-gethex.o *-g_ffmt.o *-g__fmt.o *-gmisc.o *-g_xfmt.o *-hd_init.o *-hexnan.o *-misc.o *-smisc.o *-strtodg.o *-strtof.o *-strtopx.o *-sum.o *-ulp.o|LicenseRef-Lucent|files=mingw-w64-crt/gdtoa/*
+mingw-gdtoa-gay|mingw-w64 runtime: gdtoa NaN and rounding|mingw-w64-*-dev|libmingwex.a|*-qnan.o *-strtodnrp.o|LicenseRef-David-Gay|files=mingw-w64-crt/gdtoa/qnan.c
+mingw-printf|mingw-w64 runtime: formatted output|mingw-w64-*-dev|libmingwex.a|*-mingw_printf*.o *-mingw_fprintf*.o *-mingw_sprintf*.o *-mingw_snprintf*.o *-mingw_vprintf*.o *-mingw_vfprintf*.o *-mingw_vsprintf*.o *-mingw_vsnprintf*.o *-mingw_pformat*.o|LicenseRef-Keith-Marshall AND LicenseRef-Lucent|files=mingw-w64-crt/misc/basename.c;files=mingw-w64-crt/gdtoa/*
+mingw-path|mingw-w64 runtime: basename and dirname|mingw-w64-*-dev|libmingwex.a|*-basename.o *-dirname.o|LicenseRef-Keith-Marshall|files=mingw-w64-crt/misc/basename.c
+mingw-sun-math|mingw-w64 runtime: maths from Sun|mingw-w64-*-dev|libmingwex.a|*-s_erf.o *-sf_erf.o *-e_fmod.o *-e_fmodf.o *-e_pow.o *-e_powf.o *-e_remainder.o *-e_remainderf.o|SunPro|files=mingw-w64-crt/math/s_erf.c
+mingw-getopt|mingw-w64 runtime: getopt|mingw-w64-*-dev|libmingwex.a|*-getopt.o|BSD-2-Clause AND ISC|files=mingw-w64-crt/misc/getopt.c
+mingw-strtok|mingw-w64 runtime: strtok_r|mingw-w64-*-dev|libmingwex.a|*-strtok_r.o|BSD-3-Clause|files=mingw-w64-crt/stdio/strtok_r.c
+mingw-startup|mingw-w64 runtime: start-up code|mingw-w64-*-dev|libmingw32.a crt2.o crt2u.o crt1.o crt1u.o dllcrt2.o|*|LicenseRef-public-domain|files=mingw-w64-crt/crt/*
+mingw-runtime|mingw-w64 runtime and import libraries|mingw-w64-*-dev|lib*.a|*|ZPL-2.1|files=*
 EOF_RULES
 )
 
@@ -46,7 +46,17 @@ inputs=$(awk '
 ' "$map" | sort -u)
 [ -n "$inputs" ] || { echo "third-party-notices: $map lists no input from outside the build" >&2; exit 1; }
 
-declare -A package_of=() version_of=() linked=() component_rule=()
+# The package of each file, in one query: dpkg -S costs about as much for one file as for twenty.
+declare -A package_of=() linked=() component_rule=()
+mapfile -t files < <(sed 's/(.*//' <<<"$inputs" | sort -u | xargs -d '\n' realpath -e | sort -u)
+while IFS= read -r line; do
+    package_of[${line#*: }]=${line%%:*}
+done < <(dpkg -S "${files[@]}" 2>/dev/null || true)
+for real in "${files[@]}"; do
+    [ -n "${package_of[$real]:-}" ] ||
+        { echo "third-party-notices: $real was linked but belongs to no installed package" >&2; exit 1; }
+done
+
 order=()
 uncovered=()
 while IFS= read -r input; do
@@ -54,21 +64,20 @@ while IFS= read -r input; do
     member=""
     [ "$file" = "$input" ] || { member=${input#*(}; member=${member%)}; }
     real=$(realpath -e "$file")
-    if [ -z "${package_of[$real]:-}" ]; then
-        owner=$(dpkg -S "$real" 2>/dev/null | head -n1) ||
-            { echo "third-party-notices: $real was linked but belongs to no installed package" >&2; exit 1; }
-        package_of[$real]=${owner%%:*}
-    fi
     package=${package_of[$real]}
     base=${real##*/}
     match=""
-    while IFS='|' read -r id name pkg files member_re licence text; do
+    while IFS='|' read -r id name pkg files members licence text; do
         # shellcheck disable=SC2053
         [[ $package == $pkg ]] || continue
         hit=""
         for f in $files; do [[ $base == $f ]] && hit=1; done
         [ -n "$hit" ] || continue
-        if [ -n "$member" ]; then [[ $member =~ $member_re ]] || continue; fi
+        if [ -n "$member" ]; then
+            hit=""
+            for m in $members; do [[ $member == $m ]] && hit=1; done
+            [ -n "$hit" ] || continue
+        fi
         match=$id
         break
     done <<<"$rules"
@@ -144,7 +153,7 @@ extract() {
 } >"$notices.partial"
 : >"$components.partial"
 for id in "${order[@]}"; do
-    while IFS='|' read -r rule_id name pkg files member_re licence text; do
+    while IFS='|' read -r rule_id name pkg files members licence text; do
         [ "$rule_id" = "$id" ] && break
     done <<<"$rules"
     package=${component_rule[$id]}
