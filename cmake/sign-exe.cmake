@@ -61,8 +61,8 @@ if(CHECK_ENVIRONMENT)
         endif()
     endforeach()
     if(differ)
-        fail("the environment names other signing files than the build was configured with (configure again to "
-             "take the environment's)${differ}\n" "")
+        fail("the environment names other signing files than the build was configured with; configure again to take the environment's${differ}"
+             "")
     endif()
 endif()
 

@@ -16,6 +16,8 @@ fail() {
     exit 1
 }
 
+# The document's creation time is the last commit's; outside a checkout a fixed one.
+git -C "$here" log -1 >/dev/null 2>&1 || export SOURCE_DATE_EPOCH=1767225600
 script=${*: -1}
 "${@:1:$#-1}" "-DOUT_DIR=$out" -P "$script" >"$scratch/log" 2>&1 || { cat "$scratch/log"; fail "writing the release folder"; }
 notices=$out/THIRD-PARTY-NOTICES.txt

@@ -80,6 +80,9 @@ built=$build/${exe#"$build_dir"/}
 by_build=$(dirname "$built")/signed/$name
 [ -f "$by_build" ] || fail "the build wrote no signed/$name"
 cmp -s "$by_build" "$build/out/$name" || fail "the release folder does not ship signed/$name"
+cmp -s "$built" "$build/out/unsigned/$name" || fail "the release folder does not hold the unsigned $name"
+cmake "-DRELEASE_DIR=$build/out" -P "$source_dir/tests/release/check_spdx.cmake" >>"$log" 2>&1 ||
+    fail "the signed release's SPDX document does not match its folder"
 cmp -s "$built" "$exe" || fail "the scratch build's unsigned executable differs from $exe"
 
 # --- Two signings give the same bytes ------------------------------------------------------------------
