@@ -13,9 +13,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/cmake/wine-loader.sh"
-# Where the kernel runs no 32-bit programs, the 64-bit build of the same code stands in.
-preset=windows
-wine_runs_32bit || preset=windows64
+preset=$ORVET_PRESET
 build=$(realpath -m "${1:-$root/build/$preset}")
 
 [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" -B "$build" >/dev/null

@@ -6,9 +6,6 @@ set -euo pipefail
 prefix=$1
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX="$prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset WINEARCH
 
 [ -f "$prefix/.orvet-ready" ] && exit 0
 

@@ -9,9 +9,6 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/wine-loader.sh"
 export WINEPREFIX=$(realpath -m "$1")
 shift
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset WINEARCH
 
 "$here/wine-prefix.sh" "$WINEPREFIX"
 

@@ -6,33 +6,41 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/demo-out"
-. "$root/cmake/wine-loader.sh"
-# Where the kernel runs no 32-bit programs, the 64-bit build of the same code stands in.
-preset=windows
-wine_runs_32bit || preset=windows64
 
 if [ "${1:-}" != --inner ]; then
-    [ "$(id -u)" -eq 0 ] && "$root/tools/install-deps.sh"
+    # Wine first: which build can run here is known only once it is installed.
+    if [ "$(id -u)" -eq 0 ]; then "$root/tools/install-deps.sh"; fi
+    . "$root/cmake/wine-loader.sh"
     cd "$root"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target orvet_update notice_probe >/dev/null
-    # The completion notice is a real window: give Wine a display of its own.
+    cmake --preset "$ORVET_PRESET" >/dev/null
+    cmake --build --preset "$ORVET_PRESET" --target orvet_update notice_probe >/dev/null
+    # The completion notice is a real window: give Wine a display of its own. The decision travels
+    # in the environment, so that the inner run uses the build made here.
     exec xvfb-run -a -s "-screen 0 800x600x24" "$0" --inner
 fi
+[ -n "${ORVET_PRESET:-}" ] || { echo "demo: --inner is for the demo's own use" >&2; exit 2; }
 
-build="$root/build/$preset"
+build="$root/build/$ORVET_PRESET"
 exe="$build/run/Orvet Manual Contents Update.exe"
 probe="$build/tests/notice/notice_probe.exe"
 
 rm -rf "$out"
 mkdir -p "$out/before"
-export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$out/wineprefix"
+# Whatever ends the demo, the run it started and the prefix's server go with it.
+run=""
+cleanup() {
+    if [ -n "$run" ]; then kill "$run" 2>/dev/null || true; fi
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
 wineserver -p60 </dev/null >/dev/null 2>&1 || true
 
 # A reg.exe of the tool's own bitness reaches the registry view that the tool reads.
 reg_exe='C:\windows\syswow64\reg.exe'
-[ "$preset" = windows ] || reg_exe='C:\windows\system32\reg.exe'
+[ "$ORVET_PRESET" = windows ] || reg_exe='C:\windows\system32\reg.exe'
 reg_tool() { wine "$reg_exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 reg_tool add 'HKLM\SOFTWARE\Halvern Corporation\Shared Info\AppDB\Orvet Manual' /v version /d 3.0.0.08100 /f >/dev/null
 
@@ -69,16 +77,21 @@ done
 wine "$exe" </dev/null >/dev/null 2>&1 &
 run=$!
 notice=""
-if notice=$(wine "$probe" wait 30 </dev/null 2>/dev/null | tr -d '\r'); then
+if notice=$(timeout 60 wine "$probe" wait 30 </dev/null 2>/dev/null | tr -d '\r') && [ -n "$notice" ]; then
     import -window root "$out/notice.png"
     wine "$probe" dismiss </dev/null >/dev/null 2>&1 || true
 else
     notice=""
 fi
+# A run whose box was not found, or would not go, must not hold the demo: it is given a few seconds
+# after the probe gave up, then stopped, and reported by its exit code.
+for _ in $(seq 50); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+kill "$run" 2>/dev/null || true
 set +e
 wait "$run"
 code=$?
 set -e
+run=""
 
 echo "Orvet Manual Contents Update on a sample machine ($WINEPREFIX)"
 echo
@@ -124,7 +137,6 @@ mkdir -p "$out/tiles"
 tiles=()
 sheet_fail() {
     echo "demo: the notice under LC_ALL=$locale (0x$language): $1" >&2
-    wineserver -k 2>/dev/null || true
     exit 1
 }
 for entry in "${sheet_languages[@]}"; do
@@ -132,15 +144,16 @@ for entry in "${sheet_languages[@]}"; do
     locale=$locale.UTF-8
     LC_ALL=$locale wine "$exe" </dev/null >/dev/null 2>&1 &
     run=$!
-    if ! shown=$(LC_ALL=$locale wine "$probe" check 30 "$language" </dev/null 2>"$out/tiles/check.txt"); then
+    if ! shown=$(LC_ALL=$locale timeout 60 wine "$probe" check 30 "$language" </dev/null 2>"$out/tiles/check.txt"); then
         sheet_fail "$(tr -d '\r' <"$out/tiles/check.txt")"
     fi
     # The box's rectangle in Windows screen coordinates; with unmanaged windows on Xvfb, the same
     # place on the X root window.
     place=$(tr -d '\r' <<<"$shown" | sed -n 2p)
     import -window root -crop "$place" +repage "$out/tiles/$language.png"
-    wine "$probe" dismiss </dev/null >/dev/null 2>&1 || sheet_fail "the box did not go when OK was pressed"
+    timeout 30 wine "$probe" dismiss </dev/null >/dev/null 2>&1 || sheet_fail "the box did not go when OK was pressed"
     wait "$run" || sheet_fail "the run ended with exit code $?"
+    run=""
     tiles+=(-label "0x$language $locale${note:+, $note}" "$out/tiles/$language.png")
 done
 # ImageMagick's default label font is a PostScript one that Debian may not have.
@@ -149,4 +162,3 @@ montage -font DejaVu-Sans -pointsize 13 "${tiles[@]}" -tile 4x -geometry '240x11
 echo
 echo "completion notice in ${#sheet_languages[@]} languages, each checked against its table:" \
     "$out/notice-languages.png ($((SECONDS - sheet_start)) s)"
-wineserver -k 2>/dev/null || true

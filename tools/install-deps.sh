@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build, the tests and the demo need.
+# Installs, from Debian's packages, everything the build, the tests and the demo need, and the two
+# developer tools the comments below name.
 # Safe to run again: apt skips what is already there.
 set -euo pipefail
 
@@ -16,15 +17,26 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-    googletest libgtest-dev libbenchmark-dev
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+    # The build: CMake and Ninja, the MinGW-w64 cross compilers (the -posix thread model, which GoogleTest
+    # needs) for the 32-bit executable and its 64-bit twin, and GoogleTest's source for both.
+    cmake ninja-build
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    googletest
+    # The native suite: clang with its sanitizer and libFuzzer runtimes; clang compiles against GCC's C++
+    # library, which g++ brings.
+    clang libclang-rt-14-dev g++ libgtest-dev
+    # The Windows suite and the demo: Wine (its 32-bit loader too, where the kernel runs 32-bit programs),
+    # a display for the notice, the pictures of it and the fonts its 23 languages need; fonts-wine would
+    # turn Thai into empty boxes.
     wine wine32:i386 wine64
-    xvfb xauth imagemagick fonts-dejavu-core
-    # The notice in Chinese, Japanese, Korean and Thai; fonts-wine would turn Thai into empty boxes.
-    fonts-wqy-microhei fonts-tlwg-loma-ttf
-    openssl
+    xvfb xauth imagemagick fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
+    # The release and its tests: the throwaway signing chain, the signing and creation times (the last
+    # commit's), the icon test (it runs the icon generator).
+    openssl git python3
+    # Not used by the build, the tests or the demo: the text-edit benchmark (cmake --workflow --preset bench)
+    # and the formatter of .clang-format, for developers.
+    libbenchmark-dev clang-format
 )
 
 # Signing: osslsigncode versions write different bytes for the same input, and the signed executable must be

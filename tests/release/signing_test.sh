@@ -25,21 +25,28 @@ root() {  # NAME: a self-signed CA
         -subj "/CN=Orvet Test $1" -addext "basicConstraints=critical,CA:TRUE" \
         -addext "keyUsage=critical,keyCertSign" 2>>"$log"
 }
-leaf() {  # NAME USAGE: a leaf for USAGE signed by the root, as a PFX with the password in NAME.pass
-    openssl req -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.csr" -subj "/CN=Orvet Test $1" \
-        2>>"$log"
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" \
-        >"$keys/$1.ext"
-    openssl x509 -req -in "$keys/$1.csr" -CA "$keys/root.pem" -CAkey "$keys/root.key" -CAcreateserial \
-        -days 30 -extfile "$keys/$1.ext" -out "$keys/$1.pem" 2>>"$log"
+pfx() {  # NAME: NAME's key and certificate, with the root, as a PFX with the password in NAME.pass
     printf 'throwaway %s' "$1" >"$keys/$1.pass"
     openssl pkcs12 -export -inkey "$keys/$1.key" -in "$keys/$1.pem" -certfile "$keys/root.pem" \
         -passout "file:$keys/$1.pass" -out "$keys/$1.pfx" 2>>"$log"
 }
+leaf() {  # NAME [EXTENDED-USAGE [KEY-USAGE]]: a leaf signed by the root, as a PFX (no extended usage if empty)
+    openssl req -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.csr" -subj "/CN=Orvet Test $1" \
+        2>>"$log"
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,%s\n' "${3:-digitalSignature}" >"$keys/$1.ext"
+    [ -z "${2:-}" ] || printf 'extendedKeyUsage=%s\n' "$2" >>"$keys/$1.ext"
+    openssl x509 -req -in "$keys/$1.csr" -CA "$keys/root.pem" -CAkey "$keys/root.key" -CAcreateserial \
+        -days 30 -extfile "$keys/$1.ext" -out "$keys/$1.pem" 2>>"$log"
+    pfx "$1"
+}
 root root
 root stranger
 leaf signer codeSigning
+leaf other-signer codeSigning
 leaf server serverAuth
+leaf no-extended-usage ""
+leaf encipher-only codeSigning keyEncipherment
+pfx root
 
 # The signing time: the last commit's, as in a release build; outside a checkout a fixed one.
 if signing_time=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null); then
@@ -62,16 +69,20 @@ sign_with() {
 }
 
 # --- Signing in the build, certificate given in the environment ----------------------------------------
-# Only this test's chain: a detached signature from the caller's environment would be refused beside it.
-unset ORVET_SIGN_SIGNATURE
+# Only this test's chain: signing files from the caller's environment would be refused beside it.
+unset ORVET_SIGN_PFX ORVET_SIGN_PASSFILE ORVET_SIGN_CAFILE ORVET_SIGN_SIGNATURE
 build=$scratch/build
 ORVET_SIGN_PFX=$keys/signer.pfx ORVET_SIGN_PASSFILE=$keys/signer.pass ORVET_SIGN_CAFILE=$keys/root.pem \
     cmake -S "$source_dir" -B "$build" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE="$build_type" >>"$log" 2>&1 || fail "configure with a certificate"
-cmake --build "$build" --target orvet_signed >>"$log" 2>&1 || fail "build with a certificate"
+cmake --build "$build" --target orvet_release >>"$log" 2>&1 || fail "build with a certificate"
 built=$build/${exe#"$build_dir"/}
 by_build=$(dirname "$built")/signed/$name
 [ -f "$by_build" ] || fail "the build wrote no signed/$name"
+cmp -s "$by_build" "$build/out/$name" || fail "the release folder does not ship signed/$name"
+cmp -s "$built" "$build/out/unsigned/$name" || fail "the release folder does not hold the unsigned $name"
+cmake "-DRELEASE_DIR=$build/out" -P "$source_dir/tests/release/check_spdx.cmake" >>"$log" 2>&1 ||
+    fail "the signed release's SPDX document does not match its folder"
 cmp -s "$built" "$exe" || fail "the scratch build's unsigned executable differs from $exe"
 
 # --- Two signings give the same bytes ------------------------------------------------------------------
@@ -107,21 +118,52 @@ fi
 if osslsigncode verify -CAfile "$keys/stranger.pem" -in "$by_build" >>"$log" 2>&1; then
     fail "the signature verified against a root that did not issue it"
 fi
-# Each must fail and leave no signed file: CASE|CA|KIND|WHAT|IN
-while IFS='|' read -r case ca kind what in; do
+# A signature by the root itself, made past the script, as a token might make it.
+osslsigncode sign -pkcs12 "$keys/root.pfx" -readpass "$keys/root.pass" -h sha256 -time "$signing_time" \
+    -in "$exe" -out "$scratch/out/by-root.exe" >>"$log" 2>&1 || fail "signing with the root"
+osslsigncode extract-signature -in "$scratch/out/by-root.exe" -out "$scratch/out/by-root.sig" >>"$log" 2>&1 ||
+    fail "extract-signature"
+
+# Each must fail with its reason and leave no signed file: CASE|CA|KIND|WHAT|IN|REASON
+while IFS='|' read -r case ca kind what in reason; do
     out=$scratch/out/$case.exe
+    before=$(wc -l <"$log")
     if sign_with "$out" "$ca" "$kind" "$what" "$in"; then fail "$case: signed and verified"; fi
     [ ! -e "$out" ] && [ ! -e "$out.partial" ] || fail "$case: a signed file was left"
+    tail -n "+$((before + 1))" "$log" | grep -qF "$reason" || fail "$case: refused, but not for \"$reason\""
 done <<EOF_CASES
-root-not-given|stranger|PFX|signer|$exe
-leaf-without-code-signing|root|PFX|server|$exe
-signature-of-another-build|root|SIGNATURE|$scratch/out/detached.sig|$scratch/out/changed-unsigned.exe
+root-not-given|stranger|PFX|signer|$exe|does not verify against
+leaf-without-code-signing|root|PFX|server|$exe|has no code-signing extended key usage
+leaf-without-extended-usage|root|PFX|no-extended-usage|$exe|has no code-signing extended key usage
+key-usage-without-signature|root|PFX|encipher-only|$exe|key usage (subject=CN = Orvet Test encipher-only) lacks digital signature
+ca-as-signer|root|PFX|root|$exe|(subject=CN = Orvet Test root) is a CA certificate
+ca-as-signer-attached|root|SIGNATURE|$scratch/out/by-root.sig|$exe|is a CA certificate
+signature-of-another-build|root|SIGNATURE|$scratch/out/detached.sig|$scratch/out/changed-unsigned.exe|failed
 EOF_CASES
 
-# A build whose signature does not verify fails and leaves no signed file.
+# A build whose signature does not verify fails and leaves no signed file, nor the earlier release folder.
 cmake "$build" -DORVET_SIGN_CAFILE="$keys/stranger.pem" >>"$log" 2>&1 || fail "reconfigure"
-if cmake --build "$build" --target orvet_signed >>"$log" 2>&1; then fail "the build signed for a stranger CA"; fi
+if cmake --build "$build" --target orvet_release >>"$log" 2>&1; then fail "the build signed for a stranger CA"; fi
 [ ! -e "$by_build" ] || fail "the failed build left signed/$name"
+[ ! -e "$build/out" ] || fail "the failed build left the earlier release folder"
+
+# --- The environment of a run names the certificate, whatever the build's cache holds -----------------
+other=(ORVET_SIGN_PFX="$keys/other-signer.pfx" ORVET_SIGN_PASSFILE="$keys/other-signer.pass"
+       ORVET_SIGN_CAFILE="$keys/root.pem")
+before=$(wc -l <"$log")
+if env "${other[@]}" cmake --build "$build" --target orvet_signed >>"$log" 2>&1; then
+    fail "a build not configured with the environment's certificate signed"
+fi
+refusal=$(tail -n "+$((before + 1))" "$log")
+for both in "\"$keys/other-signer.pfx\" in the environment, \"$keys/signer.pfx\" in the build" \
+    "\"$keys/root.pem\" in the environment, \"$keys/stranger.pem\" in the build"; do
+    grep -qF "$both" <<<"$refusal" || fail "the refusal does not name both: $both"
+done
+[ ! -e "$by_build" ] || fail "the refused build left signed/$name"
+env "${other[@]}" cmake "$build" >>"$log" 2>&1 || fail "configure with the other certificate"
+env "${other[@]}" cmake --build "$build" --target orvet_signed >>"$log" 2>&1 || fail "build with the other certificate"
+report=$(osslsigncode verify -CAfile "$keys/root.pem" -in "$by_build" 2>&1) || fail "verify: $report"
+grep -qF "Subject: /CN=Orvet Test other-signer" <<<"$report" || fail "not signed with the environment's certificate"
 
 # --- A signature made elsewhere, attached: the same bytes as signing here ------------------------------
 sign_with "$scratch/out/attached.exe" root SIGNATURE "$scratch/out/detached.sig" ||
