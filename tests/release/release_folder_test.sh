@@ -31,7 +31,8 @@ while IFS= read -r input; do
     [ "$file" = "$input" ] || { member=${input#*(}; member=${member%)}; }
     base=${file##*/}
     if [ -n "$member" ]; then
-        grep -qE "^  ${base//+/\\+}:( .*)? ${member//./\\.}( |$)" "$notices" || fail "no notice lists $base($member)"
+        pattern=${member//./\\.}
+        grep -qE "^  ${base//+/\\+}:( .*)? ${pattern//+/\\+}( |$)" "$notices" || fail "no notice lists $base($member)"
     else
         grep -qx "  $base" "$notices" || fail "no notice lists $base"
     fi
