@@ -16,17 +16,13 @@ bool IsSupportedWindowsVersion(const OSVERSIONINFOEXW& info) noexcept {
     return info.dwMajorVersion == 6 && info.wProductType == VER_NT_WORKSTATION && info.dwMinorVersion >= 3;
 }
 
-bool IsSameVersionText(std::wstring_view a, std::wstring_view b) noexcept {
-    return EqualsIgnoringAsciiCase(a, b);
-}
-
 bool IsAcceptedManualVersion(std::wstring_view version) noexcept {
-    return IsSameVersionText(version, kAcceptedManualVersion);
+    return EqualsIgnoringAsciiCase(version, kAcceptedManualVersion);
 }
 
 bool IsAcceptedCareVersion(std::wstring_view version) noexcept {
     for (const std::wstring_view accepted : kAcceptedCareVersions) {
-        if (IsSameVersionText(version, accepted)) return true;
+        if (EqualsIgnoringAsciiCase(version, accepted)) return true;
     }
     return false;
 }

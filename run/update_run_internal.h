@@ -43,8 +43,7 @@ bool RequestRedirectionTrust() noexcept;
 // The OS gate on what the version query reported.
 [[nodiscard]] bool IsSupportedWindowsVersion(const OSVERSIONINFOEXW& info) noexcept;
 
-// Version texts compare whole, folding the letters A to Z only.
-[[nodiscard]] bool IsSameVersionText(std::wstring_view a, std::wstring_view b) noexcept;
+// Whether a version text is the accepted one: compared whole, folding the letters A to Z only.
 [[nodiscard]] bool IsAcceptedManualVersion(std::wstring_view version) noexcept;
 [[nodiscard]] bool IsAcceptedCareVersion(std::wstring_view version) noexcept;
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "ascii_case.h"
 #include "update_run_internal.h"
 
 namespace {
@@ -30,8 +31,8 @@ TEST(RunDecisionsTest, VersionTextsCompareWholeFoldingOnlyAToZ) {
                           {L"\uFF21", L"\uFF41", false},
                           {L"\u0130", L"i", false}};
     for (const Case& c : cases) {
-        EXPECT_EQ(IsSameVersionText(c.a, c.b), c.same) << "'" << c.a << "' vs '" << c.b << "'";
-        EXPECT_EQ(IsSameVersionText(c.b, c.a), c.same) << "'" << c.b << "' vs '" << c.a << "'";
+        EXPECT_EQ(EqualsIgnoringAsciiCase(c.a, c.b), c.same) << "'" << c.a << "' vs '" << c.b << "'";
+        EXPECT_EQ(EqualsIgnoringAsciiCase(c.b, c.a), c.same) << "'" << c.b << "' vs '" << c.a << "'";
     }
     EXPECT_TRUE(IsAcceptedManualVersion(L"3.0.0.08100"));
     EXPECT_FALSE(IsAcceptedManualVersion(L"8.2.0.15030"));
