@@ -129,7 +129,8 @@ int PatchDocument(const std::wstring& path) noexcept {
     try {
         return PatchDocumentUnguarded(path);
     } catch (...) {
-        // In practice memory exhausted: this document fails, the walk goes on.
+        // The page's text is held whole in memory, so memory can run out for a large one: this document
+        // fails, the walk goes on.
         return 0;
     }
 }

@@ -149,11 +149,22 @@ void StartIdentifying(WalkState& state) {
 int WalkFolder(const std::wstring& folder, bool throughLink, bool followLinks, WalkState& state,
                LimitReach& reach);
 
-// Handles one listed entry that is walked or patched. Memory running out for it skips only this
-// entry, which then yields 0 like a folder that can't be listed.
+// The walk's exception boundary, for one listed entry and for the top folder. The walk keeps its records
+// in containers and builds every child's path, so memory can run out anywhere in it; where it does, only
+// that entry (or the top folder) yields 0, like a folder that can't be listed, and the walk goes on.
+template <typename Step>
+int ZeroWhereMemoryRunsOut(Step step) noexcept {
+    try {
+        return step();
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Handles one listed entry that is walked or patched.
 int PatchEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry, bool followLinks, WalkState& state,
                LimitReach& reach) noexcept {
-    try {
+    return ZeroWhereMemoryRunsOut([&] {
         const std::wstring child = folder + L'\\' + entry.cFileName;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             // Not refused here, but Windows opens no longer page path: where the limit falls decides
@@ -170,9 +181,7 @@ int PatchEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry, bool f
         const int result = WalkFolder(child, isLink, followLinks, state, childReach);
         Merge(reach, childReach, child.size() - folder.size());
         return result;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 // Throws only when memory runs out, and only before the folder is listed.
@@ -241,11 +250,9 @@ int WalkFolder(const std::wstring& folder, bool throughLink, bool followLinks, W
 }  // namespace
 
 int PatchFolderTree(const std::wstring& folder) noexcept {
-    try {
+    return ZeroWhereMemoryRunsOut([&folder] {
         WalkState state;
         LimitReach reach;
         return WalkFolder(folder, false, true, state, reach);
-    } catch (...) {
-        return 0;
-    }
+    });
 }

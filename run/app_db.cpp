@@ -44,13 +44,11 @@ bool ReadAppDbVersion(const wchar_t* keyPath, REGSAM access, std::wstring& versi
         ERROR_SUCCESS) {
         return false;
     }
-    try {
+    // Assigned only once the text is whole: where memory runs out for it, `version` stays empty.
+    return RunStep(false, [&] {
         version = DecodeVersionValue(buffer.get(), std::min(read, size));
-    } catch (...) {
-        version.clear();
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 void WriteVersionStamp() noexcept {

@@ -32,11 +32,9 @@ bool LoadResourceString(UINT id, std::wstring& text) noexcept {
     if (FindBlockEntry(chosen, entry).empty()) return false;
     const std::wstring_view found = FindBlockEntry(::FindResourceW(nullptr, block, RT_STRING), entry);
     if (found.empty()) return false;
-    try {
+    // A string's assign succeeds or leaves it as it was, here empty.
+    return RunStep(false, [&] {
         text.assign(found);
-    } catch (...) {
-        text.clear();
-        return false;
-    }
-    return true;
+        return true;
+    });
 }

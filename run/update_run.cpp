@@ -40,15 +40,13 @@ struct FreeCoTaskMem {
 // The walk of `base` + `tail` when that folder exists, else 0. Memory running out on the way skips the
 // folder like one that does not exist.
 int PatchTargetFolder(std::wstring_view base, std::wstring_view tail) noexcept {
-    try {
+    return RunStep(0, [&] {
         std::wstring target;
         target.reserve(base.size() + tail.size());
         target.append(base).append(tail);
         if (!::PathFileExistsW(target.c_str())) return 0;
         return PatchFolderTree(target);
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 void ShowCompletionNotice() noexcept {
@@ -109,14 +107,13 @@ HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
     const std::unique_ptr<wchar_t, FreeCoTaskMem> buffer(raw);
     if (status != S_OK) return status;
     if (!buffer) return E_UNEXPECTED;
-    try {
-        path.assign(buffer.get());
-        path.push_back(L'\\');
-    } catch (...) {
-        path.clear();
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    // The room for the slash is taken first: after it nothing can fail, so `path` is whole or empty.
+    return RunStep(E_OUTOFMEMORY, [&] {
+        const std::wstring_view folder = buffer.get();
+        path.reserve(folder.size() + 1);
+        path.assign(folder).push_back(L'\\');
+        return S_OK;
+    });
 }
 
 bool RequestRedirectionTrust() noexcept {

@@ -38,6 +38,18 @@ void WriteVersionStamp() noexcept;
 // platform took the request; where it has no such policy or refuses it, nothing changes.
 bool RequestRedirectionTrust() noexcept;
 
+// The run's exception boundary. The run builds a few short paths and texts, and memory running out for
+// one (std::bad_alloc is the only exception anything in the run throws) must not end the run: the step
+// concerned yields `failed`, as its own failure would, and the run goes on with its next step.
+template <typename Result, typename Step>
+[[nodiscard]] Result RunStep(Result failed, Step step) noexcept {
+    try {
+        return step();
+    } catch (...) {
+        return failed;
+    }
+}
+
 // Pure decisions, kept apart from the platform calls so that tests reach every case.
 
 // The OS gate on what the version query reported.
