@@ -242,9 +242,9 @@ int main() try {
         const std::wstring option = arguments[i];
         const std::wstring value = arguments[i + 1];
         if (option == L"--exe") {
-            exe = machine::ToWindowsPath(value);
+            exe = ToWindowsPath(value);
         } else if (option == L"--floor") {
-            floor = machine::ToWindowsPath(value);
+            floor = ToWindowsPath(value);
         } else if (option == L"--pages") {
             pages = std::stoi(value);
         } else if (option == L"--repeats") {

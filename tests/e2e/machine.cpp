@@ -195,12 +195,4 @@ std::optional<DWORD> RunToExit(const std::wstring& exe, const std::wstring& argu
     return code;
 }
 
-std::wstring ToWindowsPath(std::wstring path) {
-    if (path.empty() || path.front() != L'/') return path;
-    for (wchar_t& c : path) {
-        if (c == L'/') c = L'\\';
-    }
-    return L"Z:" + path;
-}
-
 }  // namespace machine

@@ -71,7 +71,4 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
                                              DWORD timeoutMs, std::wstring& failure,
                                              const std::function<void(HANDLE)>& poll = {});
 
-// A Unix path (from CTest or a script) as Wine sees it: "/a/b" becomes "Z:\a\b"; others are kept.
-[[nodiscard]] std::wstring ToWindowsPath(std::wstring path);
-
 }  // namespace machine

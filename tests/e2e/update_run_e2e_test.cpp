@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "text.h"
 #include "unique_handle.h"
 
 namespace {
@@ -30,10 +31,6 @@ struct Page {
     std::string after;
     bool readOnly = false;
 };
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 std::wstring PagePath(const Page& page) {
     return machine::GetManualFolder(page.row) + L"\\" + page.name;
@@ -75,7 +72,7 @@ class EndToEndTest : public ::testing::Test {
         const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
         ASSERT_GT(length, 0u) << "ORVET_EXE names the executable under test";
         ASSERT_LT(length, ARRAYSIZE(buffer));
-        exe_ = machine::ToWindowsPath(std::wstring(buffer, length));
+        exe_ = ToWindowsPath(std::wstring(buffer, length));
         ASSERT_NE(::GetFileAttributesW(exe_.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(exe_);
         ASSERT_TRUE(machine::ClearMachine());
         // Started by the updater: no notice may ever hold a run up.

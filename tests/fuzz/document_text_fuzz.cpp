@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "bytes.h"
 #include "document_text.h"
 
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-constexpr unsigned char kCp932Ranges[12] = {0x81, 0x9F, 0xE0, 0xFC};
 
 void Check(bool condition, const char* what) {
     if (condition) return;
@@ -25,7 +25,7 @@ void Check(bool condition, const char* what) {
 // The model knows code page 932's lead bytes by itself, so that it checks the table too.
 bool IsLead(bool cp932, char c) {
     const unsigned b = static_cast<unsigned char>(c);
-    return cp932 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
+    return cp932 && IsCp932Lead(b);
 }
 
 // The obvious search: visit every character start in order, a lead byte taking the next byte with it.

@@ -76,8 +76,7 @@ int Check(unsigned long seconds, LANGID language) {
     if (!::GetWindowRect(box, &place)) return 1;
     std::snprintf(text, sizeof text, "%ldx%ld+%ld+%ld", place.right - place.left, place.bottom - place.top,
                   place.left, place.top);
-    return WriteLine(STD_OUTPUT_HANDLE, notice::Narrow(message)) && WriteLine(STD_OUTPUT_HANDLE, text) ? 0
-                                                                                                       : 1;
+    return WriteLine(STD_OUTPUT_HANDLE, Narrow(message)) && WriteLine(STD_OUTPUT_HANDLE, text) ? 0 : 1;
 }
 
 }  // namespace
@@ -88,7 +87,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "wait") == 0) {
         const HWND box = WaitForPaintedBox(seconds);
         if (box == nullptr) return 1;
-        return WriteLine(STD_OUTPUT_HANDLE, notice::Narrow(notice::ReadMessage(box))) ? 0 : 1;
+        return WriteLine(STD_OUTPUT_HANDLE, Narrow(notice::ReadMessage(box))) ? 0 : 1;
     }
     unsigned long language = 0;
     if (argc == 4 && std::strcmp(argv[1], "check") == 0 && ParseNumber(argv[3], 16, 0xFFFF, language)) {

@@ -54,7 +54,7 @@ class NoticeOnScreen : public testing::Test {
         }
         const char* exe = std::getenv("ORVET_EXE");
         ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        exe_ = machine::ToWindowsPath(notice::Widen(exe));
+        exe_ = ToWindowsPath(Widen(exe));
         SetUpEligibleMachine();
     }
 
@@ -106,21 +106,21 @@ TEST_F(NoticeOnScreen, ShownInTheUserLanguage) {
 
     const Outcome outcome = Run();
 
-    ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+    ASSERT_TRUE(outcome.exitCode) << Narrow(outcome.failure);
     EXPECT_EQ(*outcome.exitCode, 0u);
     ASSERT_EQ(outcome.messages.size(), 1u) << "boxes shown";
-    EXPECT_EQ(outcome.titles[0], notice::Widen(notice::kCaption)) << notice::Narrow(outcome.titles[0]);
+    EXPECT_EQ(outcome.titles[0], Widen(notice::kCaption)) << Narrow(outcome.titles[0]);
     const std::wstring& message = outcome.messages[0];
     if (const notice::LanguageTable* own = notice::FindTable(language)) {
-        EXPECT_EQ(message, notice::Widen(own->success)) << notice::Narrow(message);
+        EXPECT_EQ(message, Widen(own->success)) << Narrow(message);
     } else {
         const notice::LanguageTable* chosen = nullptr;
         for (const notice::LanguageTable& table : notice::kLanguageTables) {
-            if (message == notice::Widen(table.success)) chosen = &table;
+            if (message == Widen(table.success)) chosen = &table;
         }
-        ASSERT_NE(chosen, nullptr) << "not the text of any table: " << notice::Narrow(message);
+        ASSERT_NE(chosen, nullptr) << "not the text of any table: " << Narrow(message);
         std::printf("language 0x%04X has no table; the loader chose a text of 0x%04X: %s\n", language,
-                    chosen->language, notice::Narrow(message).c_str());
+                    chosen->language, Narrow(message).c_str());
     }
 }
 
@@ -145,7 +145,7 @@ TEST_F(NoticeOnScreen, OnlyTheUpdaterFlagOneSuppressesTheBox) {
 
         const Outcome outcome = Run();
 
-        ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+        ASSERT_TRUE(outcome.exitCode) << Narrow(outcome.failure);
         EXPECT_EQ(*outcome.exitCode, 0u);
         EXPECT_EQ(outcome.messages.size(), flag.boxExpected ? 1u : 0u) << "boxes shown";
     }
@@ -184,14 +184,13 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
         const Outcome outcome = Run();
         held.clear();
 
-        ASSERT_TRUE(outcome.exitCode) << notice::Narrow(outcome.failure);
+        ASSERT_TRUE(outcome.exitCode) << Narrow(outcome.failure);
         EXPECT_EQ(*outcome.exitCode, 0u);
-        EXPECT_TRUE(outcome.messages.empty()) << "a box came: " << notice::Narrow(outcome.messages.front());
+        EXPECT_TRUE(outcome.messages.empty()) << "a box came: " << Narrow(outcome.messages.front());
         for (const Page& page : scenario.pages) {
             const std::optional<std::string> after = ReadFileBytes(PagePath(page.name));
             ASSERT_TRUE(after);
-            EXPECT_EQ(*after == kPage, page.heldOpen)
-                << notice::Narrow(page.name) << " afterwards: " << *after;
+            EXPECT_EQ(*after == kPage, page.heldOpen) << Narrow(page.name) << " afterwards: " << *after;
         }
     }
 }

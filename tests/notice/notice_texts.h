@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "text.h"
+
 namespace notice {
 
 inline constexpr char kCaption[] = u8"Orvet Manual Contents Update";
@@ -41,27 +43,6 @@ inline constexpr LanguageTable kLanguageTables[] = {
     {0x0C04, u8"已成功安裝。"},                    // Chinese (Traditional, Hong Kong SAR)
     {0x0C0A, u8"Instalado correctamente."},        // Spanish (Spain)
 };
-
-// The UTF-8 texts above as the UTF-16 the tables carry.
-inline std::wstring Widen(const char* utf8) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (length <= 1) return {};
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, text.data(), length);
-    text.pop_back();
-    return text;
-}
-
-// For failure messages: the UTF-16 text as UTF-8.
-inline std::string Narrow(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
 
 // The table of `language`; null when the executable has none for it.
 inline const LanguageTable* FindTable(LANGID language) noexcept {

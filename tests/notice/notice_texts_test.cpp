@@ -33,7 +33,7 @@ TEST(DescribeNoticeMismatch, AcceptsOnlyTheLanguagesOwnTextOrAnyTextWithoutATabl
     };
     for (const Case& c : cases) {
         const std::string mismatch =
-            notice::DescribeNoticeMismatch(c.language, notice::Widen(c.title), notice::Widen(c.message));
+            notice::DescribeNoticeMismatch(c.language, Widen(c.title), Widen(c.message));
         EXPECT_EQ(mismatch.empty(), c.accepted) << c.name << ": " << mismatch;
     }
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "handles.h"
 #include "machine.h"
 #include "notice_texts.h"
 #include "resource.h"
@@ -18,11 +19,6 @@
 namespace {
 
 constexpr WORD kNoticeBlock = IDS_APP_CAPTION / 16 + 1;
-
-struct FreeModule {
-    void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
     reinterpret_cast<std::vector<LANGID>*>(found)->push_back(language);
@@ -56,9 +52,9 @@ class StringTables : public testing::Test {
     void SetUp() override {
         const char* exe = std::getenv("ORVET_EXE");
         ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        const std::wstring path = machine::ToWindowsPath(notice::Widen(exe));
+        const std::wstring path = ToWindowsPath(Widen(exe));
         module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-        ASSERT_NE(module_, nullptr) << exe << ": error " << ::GetLastError();
+        ASSERT_TRUE(module_) << exe << ": error " << ::GetLastError();
     }
 
     std::vector<LANGID> Languages() const {
@@ -96,8 +92,8 @@ TEST_F(StringTables, ExactlyTheTwentyThreeLanguagesAndNoNeutralTable) {
 }
 
 TEST_F(StringTables, EachTableHoldsItsTextsAndNothingElse) {
-    const std::wstring caption = notice::Widen(notice::kCaption);
-    const std::wstring name = notice::Widen(notice::kAppName);
+    const std::wstring caption = Widen(notice::kCaption);
+    const std::wstring name = Widen(notice::kAppName);
     for (const notice::LanguageTable& table : notice::kLanguageTables) {
         SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << table.language);
         const HRSRC found =
@@ -115,13 +111,13 @@ TEST_F(StringTables, EachTableHoldsItsTextsAndNothingElse) {
             const unsigned id = (kNoticeBlock - 1u) * 16u + entry;
             const std::wstring& text = (*entries)[entry];
             if (id == IDS_APP_CAPTION) {
-                EXPECT_EQ(text, caption) << "caption: " << notice::Narrow(text);
+                EXPECT_EQ(text, caption) << "caption: " << Narrow(text);
             } else if (id == IDS_INSTALL_SUCCESS) {
-                EXPECT_EQ(text, notice::Widen(table.success)) << "message: " << notice::Narrow(text);
+                EXPECT_EQ(text, Widen(table.success)) << "message: " << Narrow(text);
             } else if (id == IDS_APP_NAME) {
-                EXPECT_EQ(text, name) << "name: " << notice::Narrow(text);
+                EXPECT_EQ(text, name) << "name: " << Narrow(text);
             } else {
-                EXPECT_TRUE(text.empty()) << "entry " << id << " holds " << notice::Narrow(text);
+                EXPECT_TRUE(text.empty()) << "entry " << id << " holds " << Narrow(text);
             }
         }
     }

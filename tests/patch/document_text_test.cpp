@@ -8,14 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "bytes.h"
+
 using namespace std::string_literals;
 
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-
-// The ranges the platform reports for code page 932, in the 12-byte CPINFO.LeadByte layout.
-constexpr unsigned char kCp932Ranges[12] = {0x81, 0x9F, 0xE0, 0xFC};
 
 LeadByteTable SingleByte() {
     return LeadByteTable{};
@@ -24,9 +23,6 @@ LeadByteTable Cp932() {
     return MakeLeadByteTable(kCp932Ranges, sizeof kCp932Ranges);
 }
 
-bool IsCp932Lead(unsigned b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 bool IsCp932Trail(unsigned b) {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
 }

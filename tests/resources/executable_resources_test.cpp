@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "handles.h"
+#include "text.h"
 #include "version.h"
 
 namespace {
@@ -23,17 +25,10 @@ namespace {
 constexpr WORD kEnglishUs = 0x0409;
 
 // The build passes the Unix path of the executable; ORVET_EXE, when set, names another copy of it (the signed
-// one). Wine maps the Unix root as drive Z:.
+// one).
 std::wstring ExecutablePath() {
     const char* const other = std::getenv("ORVET_EXE");
-    const std::string unix_path = other != nullptr && *other != '\0' ? other : ORVET_UPDATE_EXE;
-    std::string path = unix_path.front() == '/' ? "Z:" + unix_path : unix_path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    std::wstring wide(path.size(), L'\0');
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
-                                             wide.data(), static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(std::max(length, 0)));
-    return wide;
+    return ToWindowsPath(Widen(other != nullptr && *other != '\0' ? other : ORVET_UPDATE_EXE));
 }
 
 UniqueModule LoadExecutable() {
@@ -98,10 +93,6 @@ std::vector<WORD> ResourceLanguages(HMODULE module, LPCWSTR type, LPCWSTR name) 
     std::vector<WORD> languages;
     ::EnumResourceLanguagesW(module, type, name, CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
     return languages;
-}
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
 }
 
 TEST(ExecutableResources, EveryResourceIsUsEnglishAndNothingElseIsThere) {

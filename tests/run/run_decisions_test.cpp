@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "ascii_case.h"
+#include "bytes.h"
 #include "update_run_internal.h"
 
 namespace {
-
-using Bytes = std::vector<BYTE>;
 
 TEST(RunDecisionsTest, VersionTextsCompareWholeFoldingOnlyAToZ) {
     struct Case {

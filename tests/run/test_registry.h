@@ -7,9 +7,8 @@
 
 #include <vector>
 
+#include "bytes.h"
 #include "unique_handle.h"
-
-using Bytes = std::vector<BYTE>;
 
 // Recreated empty in the given view; returns the open key.
 inline UniqueRegKey CreateEmptyKey(const wchar_t* path, REGSAM view = 0) {

@@ -63,6 +63,14 @@ std::wstring MakeUniqueFolder(const std::wstring& parent, std::wstring_view stem
     return {};
 }
 
+std::wstring ToWindowsPath(std::wstring path) {
+    if (path.empty() || path.front() != L'/') return path;
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return L"Z:" + path;
+}
+
 std::wstring MakeScratchFolder(std::wstring_view stem) {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);

@@ -28,5 +28,8 @@
 // suffix; empty when none can be made.
 [[nodiscard]] std::wstring MakeUniqueFolder(const std::wstring& parent, std::wstring_view stem);
 
+// A Unix path (from CTest or a script) as Wine sees it: "/a/b" becomes "Z:\a\b"; others are kept.
+[[nodiscard]] std::wstring ToWindowsPath(std::wstring path);
+
 // The same under the temporary folder.
 [[nodiscard]] std::wstring MakeScratchFolder(std::wstring_view stem);
