@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "unique_handle.h"
 
 namespace {
 
@@ -31,10 +32,6 @@ const std::string kZone = "<!-- saved from url=(0014)about:internet -->";
 const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
 const std::string kTag = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\" />";
 constexpr std::size_t kGrowth = 57;
-
-struct FreeLocal {
-    void operator()(wchar_t** arguments) const noexcept { ::LocalFree(arguments); }
-};
 
 struct GeneratedPage {
     std::wstring path;
@@ -233,7 +230,7 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, 
 
 int main() try {
     int count = 0;
-    const std::unique_ptr<wchar_t*, FreeLocal> owned(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    const UniqueLocalArguments owned(::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!owned) return 2;
     wchar_t** arguments = owned.get();
     std::wstring exe, floor;

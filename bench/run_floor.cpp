@@ -15,15 +15,6 @@
 
 namespace {
 
-struct CloseStream {
-    void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-using UniqueStream = std::unique_ptr<std::FILE, CloseStream>;
-
-struct FreeLocal {
-    void operator()(wchar_t** arguments) const noexcept { ::LocalFree(arguments); }
-};
-
 bool RewritePage(const std::wstring& path) {
     const UniqueStream stream(::_wfsopen(path.c_str(), L"r+b", _SH_DENYRW));
     if (!stream || std::setvbuf(stream.get(), nullptr, _IONBF, 0) != 0) return false;
@@ -62,7 +53,7 @@ int RewriteTree(const std::wstring& folder) {
 
 int main() {
     int count = 0;
-    const std::unique_ptr<wchar_t*, FreeLocal> arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    const UniqueLocalArguments arguments(::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!arguments || count != 2) {
         std::fprintf(stderr, "usage: run_floor FOLDER\n");
         return 2;

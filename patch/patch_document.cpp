@@ -13,13 +13,9 @@
 
 #include "document_text.h"
 #include "patch.h"
+#include "unique_handle.h"
 
 namespace {
-
-struct CloseStream {
-    void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-using UniqueStream = std::unique_ptr<std::FILE, CloseStream>;
 
 // The searches step through the text as the system ANSI code page reads it.
 LeadByteTable GetAnsiLeadBytes() noexcept {

@@ -12,6 +12,7 @@
 
 #include "patch.h"
 #include "resource.h"
+#include "unique_handle.h"
 #include "update_run.h"
 #include "update_run_internal.h"
 
@@ -31,10 +32,6 @@ constexpr std::wstring_view kProgramDataFolders[] = {
     L"Halvern Corporation\\Orvet Care\\BasicManual",
     L"Halvern Corporation\\Orvet Care\\Localsite",
     L"Halvern Corporation\\Orvet Care\\UpdatedManual",
-};
-
-struct FreeCoTaskMem {
-    void operator()(wchar_t* buffer) const noexcept { ::CoTaskMemFree(buffer); }
 };
 
 // The walk of `base` + `tail` when that folder exists, else 0. Memory running out on the way skips the
@@ -104,7 +101,7 @@ HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
     wchar_t* raw = nullptr;
     const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
     // The platform may hand back a buffer also with a failure; it is freed either way.
-    const std::unique_ptr<wchar_t, FreeCoTaskMem> buffer(raw);
+    const UniqueCoTaskMemText buffer(raw);
     if (status != S_OK) return status;
     if (!buffer) return E_UNEXPECTED;
     // The room for the slash is taken first: after it nothing can fail, so `path` is whole or empty.

@@ -15,10 +15,6 @@ namespace {
 constexpr wchar_t kMakerKey[] = L"SOFTWARE\\Halvern Corporation";
 constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\Orvet Manual Contents Update.exe";
 
-struct FreeCoTaskMem {
-    void operator()(wchar_t* text) const noexcept { ::CoTaskMemFree(text); }
-};
-
 // Every open names its view, also for the subkeys, so that nothing depends on how the platform
 // carries a view over to keys opened relative to another.
 LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view) {
@@ -50,7 +46,7 @@ LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view) {
 std::wstring GetKnownFolder(REFKNOWNFOLDERID id) {
     wchar_t* raw = nullptr;
     const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
-    const std::unique_ptr<wchar_t, FreeCoTaskMem> owned(raw);
+    const UniqueCoTaskMemText owned(raw);
     if (FAILED(status) || raw == nullptr) return {};
     return raw;
 }
