@@ -12,6 +12,14 @@
 
 namespace {
 
+constexpr wchar_t kManualRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual";
+constexpr wchar_t kCareRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Care";
+// The Manual record is read in the view native to this process (the 32-bit one for the shipped build),
+// the Care record in the 64-bit one.
+constexpr REGSAM kManualAccess = KEY_READ;
+constexpr REGSAM kCareAccess = KEY_READ | KEY_WOW64_64KEY;
+static_assert(kManualAccess == 0x20019 && kCareAccess == 0x20119);
+
 constexpr wchar_t kStampRecord[] =
     L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
 constexpr REGSAM kStampAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
@@ -49,6 +57,14 @@ bool ReadAppDbVersion(const wchar_t* keyPath, REGSAM access, std::wstring& versi
         version = DecodeVersionValue(buffer.get(), std::min(read, size));
         return true;
     });
+}
+
+bool IsEligibleProductInstalled() noexcept {
+    std::wstring version;
+    // Any version in the Manual record decides; the Care record counts only when it holds none.
+    if (ReadAppDbVersion(kManualRecord, kManualAccess, version)) return IsAcceptedManualVersion(version);
+    if (ReadAppDbVersion(kCareRecord, kCareAccess, version)) return IsAcceptedCareVersion(version);
+    return false;
 }
 
 void WriteVersionStamp() noexcept {

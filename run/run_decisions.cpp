@@ -1,9 +1,9 @@
 // The run's decisions on plain values, apart from the platform calls that supply them.
-#include <cstdint>
+#include "run_decisions.h"
+
 #include <limits>
 
 #include "ascii_case.h"
-#include "update_run_internal.h"
 
 namespace {
 
@@ -12,8 +12,8 @@ constexpr std::wstring_view kAcceptedCareVersions[] = {L"8.2.0.15030", L"8.3.0.0
 
 }  // namespace
 
-bool IsSupportedWindowsVersion(const OSVERSIONINFOEXW& info) noexcept {
-    return info.dwMajorVersion == 6 && info.wProductType == VER_NT_WORKSTATION && info.dwMinorVersion >= 3;
+bool IsSupportedWindowsVersion(std::uint32_t major, std::uint32_t minor, std::uint8_t productType) noexcept {
+    return major == 6 && productType == kWorkstationProductType && minor >= 3;
 }
 
 bool IsAcceptedManualVersion(std::wstring_view version) noexcept {
@@ -27,7 +27,7 @@ bool IsAcceptedCareVersion(std::wstring_view version) noexcept {
     return false;
 }
 
-std::size_t GetVersionBufferSize(DWORD valueSize) noexcept {
+std::size_t GetVersionBufferSize(std::uint32_t valueSize) noexcept {
     const std::uint64_t bytes = (std::uint64_t{valueSize} + 1) * 2;
     if (bytes > std::numeric_limits<std::uint32_t>::max() ||
         bytes > std::numeric_limits<std::size_t>::max()) {
@@ -36,7 +36,7 @@ std::size_t GetVersionBufferSize(DWORD valueSize) noexcept {
     return static_cast<std::size_t>(bytes);
 }
 
-std::wstring DecodeVersionValue(const BYTE* bytes, std::size_t size) {
+std::wstring DecodeVersionValue(const unsigned char* bytes, std::size_t size) {
     std::wstring text;
     for (std::size_t i = 0; i < size; i += 2) {
         const unsigned high = i + 1 < size ? bytes[i + 1] : 0u;
@@ -47,10 +47,10 @@ std::wstring DecodeVersionValue(const BYTE* bytes, std::size_t size) {
     return text;
 }
 
-DWORD DecodeUpdaterFlag(const BYTE* bytes, std::size_t size) noexcept {
-    if (size > sizeof(DWORD)) return 0;
-    DWORD flag = 0;
-    for (std::size_t i = 0; i < size; ++i) flag |= DWORD{bytes[i]} << (8 * i);
+std::uint32_t DecodeUpdaterFlag(const unsigned char* bytes, std::size_t size) noexcept {
+    if (size > sizeof(std::uint32_t)) return 0;
+    std::uint32_t flag = 0;
+    for (std::size_t i = 0; i < size; ++i) flag |= std::uint32_t{bytes[i]} << (8 * i);
     return flag;
 }
 
@@ -65,13 +65,17 @@ std::wstring_view FindStringTableEntry(const wchar_t* block, std::size_t size, u
     if (block == nullptr || entry >= kEntriesPerBlock) return {};
     // Only whole units count; a count never carries the walk past the block's end.
     const std::size_t units = size / sizeof(wchar_t);
+    // Counts are 16-bit, whatever the width of wchar_t.
+    const auto countAt = [block](std::size_t at) {
+        return std::size_t{static_cast<std::uint16_t>(block[at])};
+    };
     std::size_t at = 0;
     for (unsigned i = 0; i < entry; ++i) {
         if (at >= units) return {};
-        at += 1 + std::size_t{block[at]};
+        at += 1 + countAt(at);
     }
     if (at >= units) return {};
-    const std::size_t count = block[at];
+    const std::size_t count = countAt(at);
     if (count == 0 || count > units - at - 1) return {};
     return {block + at + 1, count};
 }

@@ -2,11 +2,9 @@
 #include <windows.h>
 
 #include <knownfolders.h>
-#include <objbase.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,14 +15,6 @@
 #include "update_run_internal.h"
 
 namespace {
-
-constexpr wchar_t kManualRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual";
-constexpr wchar_t kCareRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Care";
-
-// The Manual record is read in the view native to this 32-bit process, the Care record in the 64-bit one.
-constexpr REGSAM kManualAccess = KEY_READ;
-constexpr REGSAM kCareAccess = KEY_READ | KEY_WOW64_64KEY;
-static_assert(kManualAccess == 0x20019 && kCareAccess == 0x20119);
 
 // Row 1 lies under the drive root of the Windows folder, rows 2 to 4 under ProgramData.
 constexpr std::wstring_view kUserGuideFolder = L"Documentation\\Orvet User Guide";
@@ -55,6 +45,35 @@ void ShowCompletionNotice() noexcept {
     (void)::MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_OK);
 }
 
+// Whether the platform reports a Windows 6.3 (or later minor) workstation to this executable.
+bool IsSupportedWindows() noexcept {
+    OSVERSIONINFOEXW info{};
+    static_assert(sizeof info == 284);
+    info.dwOSVersionInfoSize = sizeof info;
+    // The gate wants the version the platform reports to this executable, which its manifest decides.
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+    static_assert(VER_NT_WORKSTATION == kWorkstationProductType);
+    return IsSupportedWindowsVersion(info.dwMajorVersion, info.dwMinorVersion, info.wProductType);
+}
+
+// Asks the platform to refuse directory links that non-administrators created. Returns whether the
+// platform took the request; where it has no such policy or refuses it, nothing changes.
+bool RequestRedirectionTrust() noexcept {
+    using SetMitigationPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    // Looked up at run time: Windows 7 lacks the function, and an import of it would keep the
+    // executable from starting there at all.
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return false;
+    const FARPROC address = ::GetProcAddress(kernel, "SetProcessMitigationPolicy");
+    if (address == nullptr) return false;
+    const auto setPolicy = reinterpret_cast<SetMitigationPolicy>(reinterpret_cast<void (*)()>(address));
+
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+    policy.EnforceRedirectionTrust = 1;
+    // Releases before the policy existed refuse it; the run then goes on as before.
+    return setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) != FALSE;
+}
+
 }  // namespace
 
 int RunUpdate() noexcept {
@@ -79,23 +98,6 @@ int RunUpdate() noexcept {
     return 0;
 }
 
-bool IsSupportedWindows() noexcept {
-    OSVERSIONINFOEXW info{};
-    static_assert(sizeof info == 284);
-    info.dwOSVersionInfoSize = sizeof info;
-    // The gate wants the version the platform reports to this executable, which its manifest decides.
-    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
-    return IsSupportedWindowsVersion(info);
-}
-
-bool IsEligibleProductInstalled() noexcept {
-    std::wstring version;
-    // Any version in the Manual record decides; the Care record counts only when it holds none.
-    if (ReadAppDbVersion(kManualRecord, kManualAccess, version)) return IsAcceptedManualVersion(version);
-    if (ReadAppDbVersion(kCareRecord, kCareAccess, version)) return IsAcceptedCareVersion(version);
-    return false;
-}
-
 HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
     path.clear();
     wchar_t* raw = nullptr;
@@ -111,20 +113,4 @@ HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
         path.assign(folder).push_back(L'\\');
         return S_OK;
     });
-}
-
-bool RequestRedirectionTrust() noexcept {
-    using SetMitigationPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-    // Looked up at run time: Windows 7 lacks the function, and an import of it would keep the
-    // executable from starting there at all.
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    if (kernel == nullptr) return false;
-    const FARPROC address = ::GetProcAddress(kernel, "SetProcessMitigationPolicy");
-    if (address == nullptr) return false;
-    const auto setPolicy = reinterpret_cast<SetMitigationPolicy>(reinterpret_cast<void (*)()>(address));
-
-    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
-    policy.EnforceRedirectionTrust = 1;
-    // Releases before the policy existed refuse it; the run then goes on as before.
-    return setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) != FALSE;
 }

@@ -1,6 +1,7 @@
 // The run's pure decisions, on the cases the platform here can't produce or that are tedious to set up.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <utility>
@@ -8,7 +9,7 @@
 
 #include "ascii_case.h"
 #include "bytes.h"
-#include "update_run_internal.h"
+#include "run_decisions.h"
 
 namespace {
 
@@ -42,26 +43,17 @@ TEST(RunDecisionsTest, VersionTextsCompareWholeFoldingOnlyAToZ) {
 
 TEST(RunDecisionsTest, OsGateWantsAWorkstationReporting6Point3OrLater) {
     struct Case {
-        DWORD major;
-        DWORD minor;
-        BYTE productType;
+        std::uint32_t major;
+        std::uint32_t minor;
+        std::uint8_t productType;
         bool supported;
     };
-    const Case cases[] = {{6, 3, VER_NT_WORKSTATION, true},
-                          {6, 4, VER_NT_WORKSTATION, true},
-                          {6, 3, VER_NT_SERVER, false},
-                          {6, 3, VER_NT_DOMAIN_CONTROLLER, false},
-                          {6, 3, 0, false},
-                          {6, 2, VER_NT_WORKSTATION, false},
-                          {5, 3, VER_NT_WORKSTATION, false},
-                          {7, 3, VER_NT_WORKSTATION, false},
-                          {10, 0, VER_NT_WORKSTATION, false}};
+    // The platform's product types: 1 workstation, 2 domain controller, 3 server.
+    const Case cases[] = {{6, 3, 1, true},  {6, 4, 1, true},  {6, 3, 3, false},
+                          {6, 3, 2, false}, {6, 3, 0, false}, {6, 2, 1, false},
+                          {5, 3, 1, false}, {7, 3, 1, false}, {10, 0, 1, false}};
     for (const Case& c : cases) {
-        OSVERSIONINFOEXW info{};
-        info.dwMajorVersion = c.major;
-        info.dwMinorVersion = c.minor;
-        info.wProductType = c.productType;
-        EXPECT_EQ(IsSupportedWindowsVersion(info), c.supported)
+        EXPECT_EQ(IsSupportedWindowsVersion(c.major, c.minor, c.productType), c.supported)
             << c.major << "." << c.minor << " product type " << int{c.productType};
     }
 }
@@ -78,13 +70,13 @@ TEST(RunDecisionsTest, RegistryBytesDecode) {
     for (const auto& [bytes, text] : versions) {
         EXPECT_EQ(DecodeVersionValue(bytes.data(), bytes.size()), text) << bytes.size() << " bytes";
     }
-    const std::pair<Bytes, DWORD> flags[] = {{{}, 0},
-                                             {{0x01}, 1},
-                                             {{0x01, 0x01}, 0x101},
-                                             {{0x78, 0x56, 0x34, 0x12}, 0x12345678},
-                                             {{0x31, 0x00}, 0x31},
-                                             {{1, 0, 0, 0, 0}, 0},
-                                             {{1, 0, 0, 0, 0, 0, 0, 0}, 0}};
+    const std::pair<Bytes, std::uint32_t> flags[] = {{{}, 0},
+                                                     {{0x01}, 1},
+                                                     {{0x01, 0x01}, 0x101},
+                                                     {{0x78, 0x56, 0x34, 0x12}, 0x12345678},
+                                                     {{0x31, 0x00}, 0x31},
+                                                     {{1, 0, 0, 0, 0}, 0},
+                                                     {{1, 0, 0, 0, 0, 0, 0, 0}, 0}};
     for (const auto& [bytes, flag] : flags) {
         EXPECT_EQ(DecodeUpdaterFlag(bytes.data(), bytes.size()), flag) << bytes.size() << " bytes";
     }
