@@ -22,7 +22,7 @@ cmake --build "$build" --target orvet_update run_floor run_benchmark walk_benchm
 # Not the tests' prefix: the benchmark rewrites the machine's keys and folders at will.
 shm=/dev/shm
 [ -d "$shm" ] && [ "$(stat -f -c %T "$shm")" = tmpfs ] || shm=$build
-export WINEPREFIX="$shm/orvet-bench-wineprefix-$(id -u)" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$shm/orvet-bench-wineprefix-$(id -u)"
 pin() { taskset -c 0 "$@"; }
 pin "$root/cmake/wine-prefix.sh" "$WINEPREFIX"
 # The server first, so that it is pinned too.

@@ -39,7 +39,6 @@ int PatchTargetFolder(std::wstring_view base, std::wstring_view tail) noexcept {
 void ShowCompletionNotice() noexcept {
     std::wstring message;
     std::wstring caption;
-    // The caption is looked up only once the message has been found.
     if (!LoadResourceString(IDS_INSTALL_SUCCESS, message)) return;
     if (!LoadResourceString(IDS_APP_CAPTION, caption)) return;
     (void)::MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_OK);

@@ -122,7 +122,7 @@ TEST_F(PatchDocumentTest, LeavesExactlyTheExpectedBytes) {
     }
 }
 
-TEST_F(PatchDocumentTest, GrowsBy55For2AndBoth57) {
+TEST_F(PatchDocumentTest, FileGrowsByExactlyWhatItsEditsAdd) {
     const struct {
         const char* name;
         std::string before;

@@ -23,20 +23,20 @@ fail() {
 root() {  # NAME: a self-signed CA
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.pem" -days 30 \
         -subj "/CN=Orvet Test $1" -addext "basicConstraints=critical,CA:TRUE" \
-        -addext "keyUsage=critical,keyCertSign" 2>>"$log"
+        -addext "keyUsage=critical,keyCertSign" 2>>"$log" || fail "making the CA $1"
 }
 pfx() {  # NAME: NAME's key and certificate, with the root, as a PFX with the password in NAME.pass
     printf 'throwaway %s' "$1" >"$keys/$1.pass"
     openssl pkcs12 -export -inkey "$keys/$1.key" -in "$keys/$1.pem" -certfile "$keys/root.pem" \
-        -passout "file:$keys/$1.pass" -out "$keys/$1.pfx" 2>>"$log"
+        -passout "file:$keys/$1.pass" -out "$keys/$1.pfx" 2>>"$log" || fail "making the PFX of $1"
 }
 leaf() {  # NAME [EXTENDED-USAGE [KEY-USAGE]]: a leaf signed by the root, as a PFX (no extended usage if empty)
     openssl req -newkey rsa:2048 -nodes -keyout "$keys/$1.key" -out "$keys/$1.csr" -subj "/CN=Orvet Test $1" \
-        2>>"$log"
+        2>>"$log" || fail "making the key and request of $1"
     printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,%s\n' "${3:-digitalSignature}" >"$keys/$1.ext"
     [ -z "${2:-}" ] || printf 'extendedKeyUsage=%s\n' "$2" >>"$keys/$1.ext"
     openssl x509 -req -in "$keys/$1.csr" -CA "$keys/root.pem" -CAkey "$keys/root.key" -CAcreateserial \
-        -days 30 -extfile "$keys/$1.ext" -out "$keys/$1.pem" 2>>"$log"
+        -days 30 -extfile "$keys/$1.ext" -out "$keys/$1.pem" 2>>"$log" || fail "issuing the certificate of $1"
     pfx "$1"
 }
 root root
