@@ -1,4 +1,4 @@
-// Owners of the handle kinds that only the tests use.
+// Owners of the handle kinds that only the tests and the harness use.
 #pragma once
 
 #include <windows.h>

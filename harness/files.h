@@ -1,4 +1,5 @@
-// Whole-file and whole-tree helpers for tests that set up real files, through the Win32 API.
+// Whole-file and whole-tree helpers, through the Win32 API, for the tests and the benchmark that set up
+// real files.
 #pragma once
 
 #include <windows.h>
