@@ -22,7 +22,7 @@ fi
 
 build="$root/build/$ORVET_PRESET"
 exe="$build/run/Orvet Manual Contents Update.exe"
-probe="$build/harness/notice_probe.exe"
+probe="$build/tools/harness/notice_probe.exe"
 
 rm -rf "$out"
 mkdir -p "$out/before"
