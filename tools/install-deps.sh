@@ -51,7 +51,35 @@ if [ "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" != "$osslsignco
     missing+=("osslsigncode=$osslsigncode_version")
 fi
 
-if [ "${#missing[@]}" -gt 0 ]; then
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends --allow-downgrades "${missing[@]}"
+[ "${#missing[@]}" -gt 0 ] || exit 0
+
+# One index of the archive can be mid-sync for hours ("File has unexpected size"). Apt retries each
+# download itself; past that, a few more tries with a pause, then the indexes there are.
+failed_index=""
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+for attempt in 1 2 3; do
+    if apt-get update -q -o Acquire::Retries=3 2>&1 | tee "$log"; then
+        failed_index=""
+        break
+    fi
+    failed_index=$(sed -n 's/^Err:[0-9]* //p' "$log" | head -n 1)
+    failed_index=${failed_index:-"an index of the archive"}
+    [ "$attempt" -eq 3 ] || sleep 20
+done
+if [ -n "$failed_index" ]; then
+    echo "install-deps.sh: could not download $failed_index; going on with the indexes there are" >&2
+fi
+
+install=(apt-get install -y -q --no-install-recommends --allow-downgrades)
+if ! "${install[@]}" "${missing[@]}"; then
+    # Without one architecture's newest index, wine32:i386 can't match the versions of the amd64
+    # libraries. Both architectures' indexes of the base release list the same versions.
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "install-deps.sh: trying again with every package at the $codename release's version" >&2
+    if ! "${install[@]}" -t "$codename" "${missing[@]}"; then
+        echo "install-deps.sh: the packages could not be installed${failed_index:+ (could not download $failed_index)};" \
+            "run this command again later" >&2
+        exit 1
+    fi
 fi
