@@ -2,7 +2,8 @@
 # The whole update run under Wine: the real executable over generated manual trees of 1,000 and 10,000
 # pages, timed against a floor program that only reads every page and writes it back once, both in one
 # Wine prefix of the benchmark's own; the peak memory of each against the largest page; and the folder
-# walk over 20,201 folders against listing them alone.
+# walk over 20,201 folders against listing them alone, and over a ladder of 30 links against the same
+# tree without them.
 # Usage: bench/run_benchmark.sh [BUILD_DIR]   (a windows or windows64 build; default build/windows, or
 # build/windows64 where the kernel runs no 32-bit programs)
 #
@@ -45,3 +46,23 @@ bench --pages 1000 --repeats 3 --big-page-mib 16
 echo
 echo "== the folder walk over 20,201 folders without links, against listing them alone"
 pin wine "$build/bench/walk_benchmark.exe" --chapters 200 --sections 100 --rounds 7 </dev/null | tr -d '\r'
+echo
+echo "== the folder walk over a ladder of 30 levels, each a folder and a link to it, against the same tree without the links"
+# Link names of 1 to 4 letters, and pages at the bottom whose names of 1 to 160 letters put the limit
+# among them: a walk of every path would reach the bottom at dozens of lengths.
+ladders=$(mktemp -d "$shm/orvet-ladder.XXXXXX")
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$ladders"' EXIT
+for tree in plain linked; do
+    rung="$ladders/$tree"
+    mkdir "$rung"
+    for level in $(seq 0 29); do
+        mkdir "$rung/a"
+        if [ "$tree" = linked ]; then ln -s a "$rung/$(printf 'b%.0s' $(seq $((level % 4 + 1))))"; fi
+        rung="$rung/a"
+    done
+    for letters in $(seq 1 160); do
+        printf '<head></head>' >"$rung/$(printf 'p%.0s' $(seq "$letters")).htm"
+    done
+done
+pin wine "$build/bench/walk_benchmark.exe" --against "Z:${ladders//\//\\}\\plain" "Z:${ladders//\//\\}\\linked" \
+    --rounds 7 </dev/null | tr -d '\r'

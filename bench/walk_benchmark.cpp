@@ -1,8 +1,10 @@
 // The folder walk over a tree of folders without links and without pages, against a floor that lists
 // every folder the same way and does nothing else: what the walk adds per folder is what it costs to
-// know which folders it has been in. Both run in this one process, in alternating rounds.
+// know which folders it has been in. Or the walk of one tree against the walk of another (a tree of
+// links against the same tree without them). Both run in this one process, in alternating rounds.
 //
 // Usage: walk_benchmark [--chapters N] [--sections M] [--rounds R]
+//        walk_benchmark --against TREE OTHER_TREE [--rounds R]
 // The tree is N folders of M folders each below one root, in the temporary folder.
 #include <windows.h>
 
@@ -54,6 +56,37 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Times `first` and `second` in alternating rounds, each going first in every other round so that
+// neither always finds the other's caches; false when `check` fails on a round.
+template <typename First, typename Second, typename Check>
+bool Compare(const char* firstName, const char* secondName, int rounds, First first, Second second,
+             Check check) {
+    std::printf("%-6s %12s %12s %8s\n", "round", firstName, secondName, "ratio");
+    std::vector<double> firstTimes;
+    std::vector<double> secondTimes;
+    for (int round = 0; round < rounds; ++round) {
+        double secondTime = 0;
+        if (round % 2 == 1) secondTime = Time(second);
+        const double firstTime = Time(first);
+        if (round % 2 == 0) secondTime = Time(second);
+        if (!check()) return false;
+        firstTimes.push_back(firstTime);
+        secondTimes.push_back(secondTime);
+        std::printf("%-6d %12.1f %12.1f %8.2f\n", round + 1, firstTime, secondTime, secondTime / firstTime);
+    }
+    const double firstMedian = Median(firstTimes);
+    const double secondMedian = Median(secondTimes);
+    std::printf("median %12.1f %12.1f %8.2f\n", firstMedian, secondMedian, secondMedian / firstMedian);
+    return true;
+}
+
+const wchar_t* ReadPathOption(int argc, wchar_t** argv, const wchar_t* name, int index) {
+    for (int i = 1; i + index < argc; ++i) {
+        if (std::wcscmp(argv[i], name) == 0) return argv[i + index];
+    }
+    return nullptr;
+}
+
 int ReadOption(int argc, wchar_t** argv, const wchar_t* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::wcscmp(argv[i], name) == 0)
@@ -65,9 +98,23 @@ int ReadOption(int argc, wchar_t** argv, const wchar_t* name, int fallback) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const int rounds = ReadOption(argc, argv, L"--rounds", 7);
+    if (const wchar_t* plain = ReadPathOption(argc, argv, L"--against", 1)) {
+        const wchar_t* linked = ReadPathOption(argc, argv, L"--against", 2);
+        if (linked == nullptr) return 2;
+        // The first walks patch what needs it; the rounds then find every page patched.
+        const int plainResult = PatchFolderTree(plain);
+        const int linkedResult = PatchFolderTree(linked);
+        std::printf("%ls against %ls, %d rounds\n", linked, plain, rounds);
+        int a = plainResult;
+        int b = linkedResult;
+        const bool same = Compare(
+            "plain ms", "linked ms", rounds, [&] { a = PatchFolderTree(plain); },
+            [&] { b = PatchFolderTree(linked); }, [&] { return a == plainResult && b == linkedResult; });
+        return same ? 0 : 1;
+    }
     const int chapters = ReadOption(argc, argv, L"--chapters", 200);
     const int sections = ReadOption(argc, argv, L"--sections", 100);
-    const int rounds = ReadOption(argc, argv, L"--rounds", 7);
 
     wchar_t temp[MAX_PATH + 1]{};
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
@@ -91,32 +138,15 @@ int wmain(int argc, wchar_t** argv) {
 
     if (status == 0) {
         std::printf("%zu folders without links or pages, %d rounds\n", folders.size(), rounds);
-        std::printf("%-6s %12s %12s %8s\n", "round", "listing ms", "walk ms", "ratio");
-        std::vector<double> listingTimes;
-        std::vector<double> walkTimes;
-        for (int round = 0; round < rounds && status == 0; ++round) {
-            // Each goes first in every other round, so that neither always finds the other's caches.
-            int listed = 0;
-            int result = -1;
-            double listing = 0;
-            double walk = 0;
-            if (round % 2 == 1) walk = Time([&] { result = PatchFolderTree(root); });
-            listing = Time([&] { listed = ListTree(root); });
-            if (round % 2 == 0) walk = Time([&] { result = PatchFolderTree(root); });
-            if (listed != static_cast<int>(folders.size()) || result != 0) {
-                std::fprintf(stderr, "listed %d folders, the walk yielded %d\n", listed, result);
-                status = 1;
-            }
-            listingTimes.push_back(listing);
-            walkTimes.push_back(walk);
-            std::printf("%-6d %12.1f %12.1f %8.2f\n", round + 1, listing, walk, walk / listing);
-        }
-        if (status == 0) {
-            const double listing = Median(listingTimes);
-            const double walk = Median(walkTimes);
-            std::printf("median %12.1f %12.1f %8.2f   (%.3f against %.3f ms a folder)\n", listing, walk,
-                        walk / listing, walk / static_cast<double>(folders.size()),
-                        listing / static_cast<double>(folders.size()));
+        int listed = 0;
+        int result = -1;
+        const bool same = Compare(
+            "listing ms", "walk ms", rounds, [&] { listed = ListTree(root); },
+            [&] { result = PatchFolderTree(root); },
+            [&] { return listed == static_cast<int>(folders.size()) && result == 0; });
+        if (!same) {
+            std::fprintf(stderr, "listed %d folders, the walk yielded %d\n", listed, result);
+            status = 1;
         }
     }
     // Children first.

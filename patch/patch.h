@@ -7,9 +7,8 @@
 // 0 when a step failed; a failed rewrite leaves the document byte for byte as it was.
 [[nodiscard]] int PatchDocument(const std::wstring& path) noexcept;
 
-// Walks `folder` (no trailing backslash) depth first and patches every ".htm"/".html" file.
-// Returns the result of the last entry handled in listing order, 0 when there was none. A directory
-// reached again through links yields 0 inside its own walk (a cycle), and elsewhere the result of an
-// earlier walk of it wherever the path limit decides alike for both paths. An entry that memory runs
-// out for yields 0, and the walk goes on.
+// Walks `folder` (no trailing backslash) and everything below it, links included, and patches every
+// ".htm"/".html" page that some path reaches within Windows' path limit, once. Returns what a depth-first
+// walk of every path yields: the result of the last entry handled in listing order, 0 when there was
+// none; a directory met again on its own path (a cycle) yields 0. WalkFolderTree holds the rules.
 [[nodiscard]] int PatchFolderTree(const std::wstring& folder) noexcept;

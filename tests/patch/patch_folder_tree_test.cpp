@@ -248,33 +248,24 @@ std::wstring MakeFolderOfLength(const std::wstring& base, std::size_t length) {
     return path;
 }
 
-// The walk counts the "\\?\" prefix like any other character of the pattern. The platform holds such
-// paths to no limit, so a page in the folder at the boundary, whose path is longer than 259
-// characters, can be opened on Windows too.
-TEST_F(PatchFolderTreeTest, ListsASearchPatternOf259CharactersAndRefusesOneOf260) {
+// Windows opens no page path longer than 259 characters for this executable (the "\\?\" form would
+// open it, and the walk refuses it itself); the walk counts a "\\?\" prefix like any other character.
+TEST_F(PatchFolderTreeTest, PatchesAPagePathOf259CharactersAndLeavesOneOf260) {
     const std::wstring base = L"\\\\?\\" + scratch_;
     if (base.size() + 2 > 250) GTEST_SKIP() << "temporary folder too deep for the boundary";
-    const std::wstring parent = MakeFolderOfLength(base, 250);
-    ASSERT_EQ(parent.size(), 250u);
-    const std::wstring fits = parent + L"\\abcd";
-    const std::wstring tooLong = parent + L"\\abcde";
-    ASSERT_EQ((fits + L"\\*.*").size(), 259u);
-    ASSERT_EQ((tooLong + L"\\*.*").size(), 260u);
-    for (const std::wstring& folder : {fits, tooLong}) {
-        ASSERT_NO_FATAL_FAILURE(MakeFolder(folder));
-        ASSERT_TRUE(WriteFileBytes(folder + L"\\p.htm", kPage)) << "write p.htm";
-    }
+    const std::wstring folder = MakeFolderOfLength(base, 250);
+    ASSERT_EQ(folder.size(), 250u);
+    const std::wstring fits = folder + L"\\abcd.htm";
+    const std::wstring tooLong = folder + L"\\abcde.htm";  // listed after it
+    ASSERT_EQ(fits.size(), 259u);
+    for (const std::wstring& page : {fits, tooLong}) ASSERT_TRUE(WriteFileBytes(page, kPage)) << "write page";
 
-    EXPECT_EQ(PatchFolderTree(tooLong), 0);
-    EXPECT_EQ(ReadFileBytes(tooLong + L"\\p.htm").value_or("<unreadable>"), kPage);
-    EXPECT_EQ(PatchFolderTree(fits), 1);
-    EXPECT_EQ(ReadFileBytes(fits + L"\\p.htm").value_or("<unreadable>"), kPatchedPage);
-
-    // Listed last in its parent, the folder that can't be listed decides the parent's result.
-    ASSERT_TRUE(WriteFileBytes(fits + L"\\p.htm", kPage)) << "write p.htm";
-    EXPECT_EQ(PatchFolderTree(parent), 0);
-    EXPECT_EQ(ReadFileBytes(fits + L"\\p.htm").value_or("<unreadable>"), kPatchedPage);
-    EXPECT_EQ(ReadFileBytes(tooLong + L"\\p.htm").value_or("<unreadable>"), kPage);
+    EXPECT_EQ(PatchFolderTree(folder), 0);
+    EXPECT_EQ(ReadFileBytes(fits).value_or("<unreadable>"), kPatchedPage);
+    EXPECT_EQ(ReadFileBytes(tooLong).value_or("<unreadable>"), kPage);
+    // Without it, the page within the limit is the last entry handled.
+    ASSERT_TRUE(::DeleteFileW(tooLong.c_str()));
+    EXPECT_EQ(PatchFolderTree(folder), 1);
 }
 
 std::wstring GetEnvironmentValue(const wchar_t* name) {
@@ -285,7 +276,8 @@ std::wstring GetEnvironmentValue(const wchar_t* name) {
 
 // Trees that only the Unix side can make: directory links and a drive letter of our own
 // (patch_folder_tree_unix_trees.sh). In the discovered run these cases skip themselves.
-// Counts the directory links (directories with the reparse-point bit) in the tree below `folder`.
+// Counts the directory links (directories with the reparse-point bit) in the tree below `folder`, a
+// literal path, so that "y." is not taken for "y".
 int CountDirectoryLinks(const std::wstring& folder) {
     int links = 0;
     WIN32_FIND_DATAW entry{};
@@ -311,10 +303,18 @@ TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
     const std::string zone = "<!-- saved from url=(0014)about:internet -->";
     const std::string page = "<head></head>" + zone + zone;
     const std::string patchedOnce = kPatchedPage + "<!-- saved from url=(0016)http://localhost -->" + zone;
+    // The ladder's bottom folder holds a page for each of its 128 lengths of path, named so that each
+    // length puts another page beyond the limit; by the shortest path all lie within it.
+    const std::wstring bottom = L"ladder-lengths\\a\\a\\a\\a\\a\\a\\a";
+    const std::size_t shortest = trees.size() + 1 + bottom.size();
+    std::vector<std::wstring> ladderPages;
+    for (std::size_t k = 0; k < 128; ++k)
+        ladderPages.push_back(bottom + L'\\' + std::wstring(MAX_PATH - 1 - shortest - 1 - 4 - k, L'p') +
+                              L".htm");
     const struct {
         const wchar_t* folder;  // walked
         int links;              // in the tree below it
-        std::vector<const wchar_t*> pages;
+        std::vector<std::wstring> pages;
         int expected;
     } cases[] = {
         // The links are listed after the page, so a cycle is the last entry: 0, as on Windows, where
@@ -334,20 +334,32 @@ TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
         // z is reached first through a link at 253 characters, where z\sub lies beyond the limit, then
         // by its own shorter path, where it does not.
         {L"limit", 1, {L"limit\\z\\sub\\page.htm"}, 1},
+        // A name ending in a dot is that folder, listed by the literal form: z leads to y.'s own page.
+        {L"dots", 1, {L"dots\\y.\\p.htm", L"dots\\y..\\q.htm"}, 1},
+        // One folder reached at two lengths, one of which puts its long page beyond the limit.
+        {L"lengths",
+         2,
+         {L"lengths-target\\p.htm", L"lengths-target\\" + std::wstring(150, L'c') + L".htm"},
+         1},
+        // Z leads to B, whose link leads on to A: no cycle on that path, so Z yields A's page.
+        {L"context", 2, {L"context\\A\\page.htm"}, 1},
+        // Every level's link is listed last, so the result comes from the longest path to the bottom,
+        // where its last page, the longest, lies beyond the limit.
+        {L"ladder-lengths", 7, ladderPages, 0},
     };
     for (const auto& c : cases) {
         const std::wstring folder = trees + L'\\' + c.folder;
         SCOPED_TRACE(std::string(folder.begin(), folder.end()));
         // The links must show up as directory links, or this would prove nothing.
-        ASSERT_EQ(CountDirectoryLinks(folder), c.links);
+        ASSERT_EQ(CountDirectoryLinks(L"\\\\?\\" + folder), c.links);
         // The literal form, so that a folder named "y " is not taken for "y".
-        for (const wchar_t* name : c.pages)
+        for (const std::wstring& name : c.pages)
             ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + trees + L'\\' + name, page));
 
         EXPECT_EQ(PatchFolderTree(folder), c.expected);
-        for (const wchar_t* name : c.pages) {
+        for (const std::wstring& name : c.pages) {
             EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + trees + L'\\' + name).value_or("<unreadable>"), patchedOnce)
-                << std::string(name, name + std::wcslen(name));
+                << std::string(name.begin(), name.end());
         }
     }
 }

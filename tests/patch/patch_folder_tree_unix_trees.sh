@@ -33,7 +33,15 @@ trap 'exit 130' INT TERM
 #   space) or "prn" with links "lpt1" and "lpt2" (devices to Windows), the page listed last;
 # - guide: two folders named "aux", after a link that makes the walk read identities;
 # - limit: a link whose path is 253 characters long leads to z, listed after it, whose sub lies beyond
-#   the limit that way.
+#   the limit that way;
+# - dots: "y." and "y.." beside it, each with a page, and a link z to "y.": ordinary paths would take
+#   "y." for "y" and "y.." for "y.";
+# - lengths: a link "a" and one of 100 letters to one folder outside, which holds p.htm and a page
+#   of 150 letters that only the short way reaches within the limit;
+# - context: A\B\L links back to A, whose last entry is its page, and Z links to A\B: Z leads
+#   through L to A, which is not on that path, so Z yields A's page;
+# - ladder-lengths: 7 levels, each a folder "a" and a link to it of 2^i+1 letters: 128 lengths of path
+#   to the bottom folder, which holds the pages.
 mkdir "$root/cycle-long" "$root/cycle-ab" "$root/ladder" "$root/shared" "$root/two-links"
 ln -s . "$root/cycle-long/zz-link-one-to-its-own-folder-xxxxxxxxxxxx"
 ln -s "$root/cycle-long" "$root/cycle-long/zz-link-two-to-its-own-folder-xxxxxxxxxxxx"
@@ -59,6 +67,21 @@ before="Z:$root/limit/a/"
 ells=$(printf "%$((253 - ${#before} - 4))s" "" | tr ' ' L)
 mkdir -p "$root/limit/a/$ells" "$root/limit/z/sub"
 ln -s "$root/limit/z" "$root/limit/a/$ells/lnk"
+
+mkdir -p "$root/dots/y." "$root/dots/y.." "$root/lengths" "$root/lengths-target" "$root/context/A/B"
+ln -s y. "$root/dots/z"
+ln -s ../lengths-target "$root/lengths/a"
+ln -s "$root/lengths-target" "$root/lengths/$(printf 'b%.0s' $(seq 100))"
+touch "$root/lengths-target/$(printf 'c%.0s' $(seq 150)).htm"
+ln -s .. "$root/context/A/B/L"
+ln -s A/B "$root/context/Z"
+rung="$root/ladder-lengths"
+mkdir "$rung"
+for level in $(seq 0 6); do
+    mkdir "$rung/a"
+    ln -s a "$rung/$(printf 'x%.0s' $(seq $((2 ** level + 1))))"
+    rung="$rung/a"
+done
 
 mkdir -p "$root/drive/start"
 map_wine_drive "$prefix" "$root/drive"

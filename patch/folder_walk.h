@@ -1,0 +1,58 @@
+// The decisions of the manual folder walk: what to list, what to patch and what the walk yields.
+// Platform-neutral, no I/O: the platform lists a folder, reads a directory's identity and patches a
+// page, by paths in the ordinary form, measured as the walk measures them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The longest path Windows lists or opens without the "\\?\" form: MAX_PATH less the terminator.
+inline constexpr std::size_t kLongestPath = 259;
+inline constexpr std::uint32_t kDirectoryAttribute = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr std::uint32_t kReparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT: a link
+
+// Which directory a path leads to, whatever links it went through and however its name reads.
+struct DirectoryId {
+    std::uint64_t volume;
+    std::uint64_t high;  // the 128-bit file id; the 64-bit file index sits in `low`
+    std::uint64_t low;
+    bool isFileIndex;  // a file index and a 128-bit id never name the same directory
+};
+
+// One entry of a listing: its long name and its attributes.
+struct ListedEntry {
+    std::wstring name;
+    std::uint32_t attributes;
+};
+
+class FolderWalkPlatform {
+  public:
+    // The folder's entries in listing order, "." and ".." included or not; false when it can't be
+    // listed. A listing that breaks off gives the entries so far.
+    [[nodiscard]] virtual bool ListFolder(const std::wstring& folder, std::vector<ListedEntry>& entries) = 0;
+    // Nothing when the directory can't be opened or has no identity.
+    [[nodiscard]] virtual std::optional<DirectoryId> ReadDirectoryId(const std::wstring& folder) = 0;
+    // 1 when the page was handled to the end, 0 when a step failed.
+    [[nodiscard]] virtual int PatchPage(const std::wstring& page) = 0;
+
+  protected:
+    ~FolderWalkPlatform() = default;
+};
+
+// A page is a file whose extension, as the platform's PathFindExtensionW finds it (the last dot, unless a
+// space follows it), is ".htm" or ".html" in any case of the letters A to Z.
+[[nodiscard]] bool IsDocumentName(std::wstring_view name) noexcept;
+
+// Walks `folder` and everything below it, links included, with the results of a depth-first walk of
+// every path: each folder yields what its last handled entry (a directory whose name doesn't begin
+// with a dot, or a page) yields; a folder whose pattern ("\*.*" appended) or a page whose path is longer
+// than kLongestPath yields 0, and so does a directory met again on its own path (a cycle). Each
+// directory is listed once; each page that some path reaches within the limits is patched once, and no
+// other. Identities are read only once a link is met. A directory reached through a link whose
+// identity can't be read is walked without following the links below it. A folder that memory runs
+// out for yields 0, and the walk goes on.
+[[nodiscard]] int WalkFolderTree(const std::wstring& folder, FolderWalkPlatform& platform) noexcept;
