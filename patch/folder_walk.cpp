@@ -4,7 +4,9 @@
 // yields, so results follow one chain of last entries, evaluated once everything is listed.
 #include "folder_walk.h"
 
+#include <functional>
 #include <unordered_map>
+#include <utility>
 
 #include "ascii_case.h"
 
@@ -45,8 +47,9 @@ struct Directory {
 struct Walk {
     FolderWalkPlatform& platform;
     std::vector<Directory> directories;
-    // Waiting to be listed, by the length of the shortest path known when queued; a later, shorter path
-    // queues a directory again.
+    // Waiting to be listed, in one bucket for each length of the path they were queued with. Children
+    // are longer than their folder, so the buckets are worked off in order; a later, shorter path queues
+    // a directory again.
     std::vector<std::vector<std::size_t>> queue;
     // Identities are read only from the first link on: before it no directory can be reached twice,
     // and reading one costs more than listing the directory.
