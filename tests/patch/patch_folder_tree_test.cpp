@@ -343,6 +343,12 @@ TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
          1},
         // Z leads to B, whose link leads on to A: no cycle on that path, so Z yields A's page.
         {L"context", 2, {L"context\\A\\page.htm"}, 1},
+        // A's own path puts D beyond the limit; S, X and l lead to A by a path 57 characters shorter.
+        {L"shortcut",
+         2,
+         {L"shortcut\\" + std::wstring(60, L'a') + L'\\' + std::wstring(100, L'd') + L'\\' +
+          std::wstring(88, L'e') + L"\\p.htm"},
+         0},
         // Every level's link is listed last, so the result comes from the longest path to the bottom,
         // where its last page, the longest, lies beyond the limit.
         {L"ladder-lengths", 7, ladderPages, 0},

@@ -40,6 +40,8 @@ trap 'exit 130' INT TERM
 #   of 150 letters that only the short way reaches within the limit;
 # - context: A\B\L links back to A, whose last entry is its page, and Z links to A\B: Z leads
 #   through L to A, which is not on that path, so Z yields A's page;
+# - shortcut: A, of 60 letters, holds X, whose link l leads back to A, and two folders of 100 and 88
+#   letters down to D; S links to X. D's page lies within the limit only by way of S, X and l;
 # - ladder-lengths: 7 levels, each a folder "a" and a link to it of 2^i+1 letters: 128 lengths of path
 #   to the bottom folder, which holds the pages.
 mkdir "$root/cycle-long" "$root/cycle-ab" "$root/ladder" "$root/shared" "$root/two-links"
@@ -75,6 +77,10 @@ ln -s "$root/lengths-target" "$root/lengths/$(printf 'b%.0s' $(seq 100))"
 touch "$root/lengths-target/$(printf 'c%.0s' $(seq 150)).htm"
 ln -s .. "$root/context/A/B/L"
 ln -s A/B "$root/context/Z"
+long_a="$root/shortcut/$(printf 'a%.0s' $(seq 60))"
+mkdir -p "$long_a/X" "$long_a/$(printf 'd%.0s' $(seq 100))/$(printf 'e%.0s' $(seq 88))"
+ln -s .. "$long_a/X/l"
+ln -s "$long_a/X" "$root/shortcut/S"
 rung="$root/ladder-lengths"
 mkdir "$rung"
 for level in $(seq 0 6); do
