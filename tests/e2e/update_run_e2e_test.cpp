@@ -67,7 +67,14 @@ void MakeEligible(const wchar_t* windows = L"win81") {
 
 class EndToEndTest : public ::testing::Test {
   protected:
+    // Every scenario here but the eligibility table's needs a machine the gate accepts.
     void SetUp() override {
+        if (!machine::ReportsWorkstation())
+            GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the eligibility table checks";
+        PrepareMachine();
+    }
+
+    void PrepareMachine() {
         wchar_t buffer[MAX_PATH * 2];
         const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
         ASSERT_GT(length, 0u) << "ORVET_EXE names the executable under test";
@@ -183,7 +190,10 @@ void PrintTo(const EligibilityCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class EndToEndEligibilityTest : public EndToEndTest, public ::testing::WithParamInterface<EligibilityCase> {};
+class EndToEndEligibilityTest : public EndToEndTest, public ::testing::WithParamInterface<EligibilityCase> {
+  protected:
+    void SetUp() override { PrepareMachine(); }
+};
 
 void WriteRecordCase(const wchar_t* key, REGSAM view, const Record& record) {
     if (!record.present) return;
@@ -194,7 +204,11 @@ void WriteRecordCase(const wchar_t* key, REGSAM view, const Record& record) {
 
 TEST_P(EndToEndEligibilityTest, ExitCodeAndWhatTheRunLeaves) {
     const EligibilityCase& c = GetParam();
-    ASSERT_EQ(machine::SetReportedWindows(c.windows), ERROR_SUCCESS);
+    const LSTATUS reported = machine::SetReportedWindows(c.windows);
+    if (reported == ERROR_NOT_SUPPORTED)
+        GTEST_SKIP() << Narrow(c.windows)
+                     << " is not this machine's release; under Wine the version setting reports it";
+    ASSERT_EQ(reported, ERROR_SUCCESS);
     WriteRecordCase(machine::kManualRecord, machine::kNativeView, c.manual);
     WriteRecordCase(machine::kManualRecord, machine::kOtherView, c.manualOther);
     WriteRecordCase(machine::kCareRecord, machine::kView32, c.care32);
@@ -202,9 +216,11 @@ TEST_P(EndToEndEligibilityTest, ExitCodeAndWhatTheRunLeaves) {
     const std::vector<Page> pages = OnePagePerFolder();
     Install(pages);
 
-    ASSERT_EQ(RunExe(), c.exitCode) << c.name;
-    ExpectPages(pages, c.exitCode == 0, c.name);
-    if (c.exitCode == 0) {
+    // A server is refused whatever its records say.
+    const DWORD exitCode = machine::ReportsWorkstation() ? c.exitCode : 1;
+    ASSERT_EQ(RunExe(), exitCode) << c.name;
+    ExpectPages(pages, exitCode == 0, c.name);
+    if (exitCode == 0) {
         ExpectStamp(c.name);
     } else {
         ExpectNoStamp(c.name);

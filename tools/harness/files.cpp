@@ -1,8 +1,62 @@
 #include "files.h"
 
+#include <ntdef.h>
 #include <shlobj.h>
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
 
 #include "unique_handle.h"
+
+namespace {
+
+// The mount-point form of REPARSE_DATA_BUFFER as the platform documents it: the tag, the length of what
+// follows the 8-byte header, two reserved bytes, then the offsets and lengths of the two names in bytes
+// and the names themselves.
+static_assert(offsetof(REPARSE_DATA_BUFFER, ReparseTag) == 0);
+static_assert(offsetof(REPARSE_DATA_BUFFER, ReparseDataLength) == 4);
+static_assert(offsetof(REPARSE_DATA_BUFFER, Reserved) == 6);
+static_assert(REPARSE_DATA_BUFFER_HEADER_SIZE == 8);
+static_assert(offsetof(REPARSE_DATA_BUFFER, MountPointReparseBuffer.SubstituteNameOffset) == 8);
+static_assert(offsetof(REPARSE_DATA_BUFFER, MountPointReparseBuffer.SubstituteNameLength) == 10);
+static_assert(offsetof(REPARSE_DATA_BUFFER, MountPointReparseBuffer.PrintNameOffset) == 12);
+static_assert(offsetof(REPARSE_DATA_BUFFER, MountPointReparseBuffer.PrintNameLength) == 14);
+constexpr std::size_t kMountPointPathOffset =
+    offsetof(REPARSE_DATA_BUFFER, MountPointReparseBuffer.PathBuffer);
+static_assert(kMountPointPathOffset == 16);
+static_assert(IO_REPARSE_TAG_MOUNT_POINT == 0xA0000003);
+
+// What FSCTL_SET_REPARSE_POINT takes for a junction to the fully qualified folder `target`: the substitute
+// name is its NT form ("\??\C:\..."), the print name the path as given; each name ends in a NUL that
+// its length leaves out. Empty when the names do not fit the buffer's 16-bit lengths.
+std::vector<BYTE> MountPointBuffer(std::wstring_view target) {
+    if (target.rfind(L"\\\\?\\", 0) == 0) target.remove_prefix(4);
+    const std::wstring substitute = L"\\??\\" + std::wstring(target);
+    const std::size_t substituteBytes = substitute.size() * sizeof(wchar_t);
+    const std::size_t printBytes = target.size() * sizeof(wchar_t);
+    const std::size_t pathBytes = substituteBytes + sizeof(wchar_t) + printBytes + sizeof(wchar_t);
+    const std::size_t dataLength = kMountPointPathOffset - REPARSE_DATA_BUFFER_HEADER_SIZE + pathBytes;
+    if (REPARSE_DATA_BUFFER_HEADER_SIZE + dataLength > MAXIMUM_REPARSE_DATA_BUFFER_SIZE) return {};
+
+    REPARSE_DATA_BUFFER header{};
+    header.ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+    header.ReparseDataLength = static_cast<USHORT>(dataLength);
+    header.MountPointReparseBuffer.SubstituteNameOffset = 0;
+    header.MountPointReparseBuffer.SubstituteNameLength = static_cast<USHORT>(substituteBytes);
+    header.MountPointReparseBuffer.PrintNameOffset = static_cast<USHORT>(substituteBytes + sizeof(wchar_t));
+    header.MountPointReparseBuffer.PrintNameLength = static_cast<USHORT>(printBytes);
+
+    std::vector<BYTE> buffer(kMountPointPathOffset + pathBytes, 0);  // the NULs included
+    std::memcpy(buffer.data(), &header, kMountPointPathOffset);
+    std::memcpy(buffer.data() + kMountPointPathOffset, substitute.data(), substituteBytes);
+    std::memcpy(buffer.data() + kMountPointPathOffset + substituteBytes + sizeof(wchar_t), target.data(),
+                printBytes);
+    return buffer;
+}
+
+}  // namespace
 
 bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     const std::size_t slash = path.find_last_of(L'\\');
@@ -76,4 +130,38 @@ std::wstring MakeScratchFolder(std::wstring_view stem) {
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH) return {};
     return MakeUniqueFolder(std::wstring(temp, length), stem);
+}
+
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    const std::vector<BYTE> buffer = MountPointBuffer(target);
+    if (buffer.empty()) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+    DWORD error = ERROR_SUCCESS;
+    {
+        const UniqueFileHandle folder(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                    nullptr));
+        DWORD returned = 0;
+        if (!folder ||
+            !::DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, const_cast<BYTE*>(buffer.data()),
+                               static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr)) {
+            error = ::GetLastError();
+        }
+    }
+    if (error == ERROR_SUCCESS) return true;
+    (void)::RemoveDirectoryW(link.c_str());
+    ::SetLastError(error);
+    return false;
+}
+
+bool MakeDirectorySymbolicLink(const std::wstring& link, const std::wstring& target) {
+    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) return false;
+    constexpr DWORD kDirectoryLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kDirectoryLink) == kDirectoryLink) return true;
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
 }

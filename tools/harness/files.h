@@ -34,3 +34,20 @@
 
 // The same under the temporary folder.
 [[nodiscard]] std::wstring MakeScratchFolder(std::wstring_view stem);
+
+// Directory links of the platform's own two kinds, for the tests that make their links themselves on
+// Windows. Wine 8 makes neither: it has no junctions (the request fails with ERROR_NOT_SUPPORTED), and
+// CreateSymbolicLinkW returns TRUE and makes nothing; links under Wine come from the Unix side. Both were
+// written from the platform's documentation alone: files.cpp checks the junction's buffer against the
+// documented REPARSE_DATA_BUFFER layout, and tests/tools/link_makers_test.cpp checks on Windows that each
+// link lists as a directory link of its kind, leads to its target and goes again without it.
+
+// Makes `link`, a new folder, a junction (mount point) to the folder `target`, a fully qualified path
+// ("C:\..." or "\\?\C:\..."). Any user who may write the folder that holds `link` may. True when made;
+// otherwise no folder is left at `link` and GetLastError says why.
+[[nodiscard]] bool MakeJunction(const std::wstring& link, const std::wstring& target);
+
+// Makes `link` a directory symbolic link to `target`, fully qualified or relative to the folder that holds
+// `link`. Needs an administrator (or developer mode). True only when the link is there afterwards; a
+// platform that reports success and makes nothing gives false with ERROR_NOT_SUPPORTED.
+[[nodiscard]] bool MakeDirectorySymbolicLink(const std::wstring& link, const std::wstring& target);

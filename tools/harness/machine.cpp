@@ -12,8 +12,35 @@
 namespace machine {
 namespace {
 
-constexpr wchar_t kMakerKey[] = L"SOFTWARE\\Halvern Corporation";
 constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\Orvet Manual Contents Update.exe";
+
+std::wstring GetKnownFolder(REFKNOWNFOLDERID id) {
+    wchar_t* raw = nullptr;
+    const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
+    const UniqueCoTaskMemText owned(raw);
+    if (FAILED(status) || raw == nullptr) return {};
+    return raw;
+}
+
+std::wstring GetParentFolder(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool RunsUnderWine() noexcept {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool ReportsWorkstation() noexcept {
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    // A manifest decides which version the platform reports, never the product type.
+    return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)) &&
+           info.wProductType == VER_NT_WORKSTATION;
+}
 
 // Every open names its view, also for the subkeys, so that nothing depends on how the platform
 // carries a view over to keys opened relative to another.
@@ -43,21 +70,6 @@ LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view) {
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-std::wstring GetKnownFolder(REFKNOWNFOLDERID id) {
-    wchar_t* raw = nullptr;
-    const HRESULT status = ::SHGetKnownFolderPath(id, 0, nullptr, &raw);
-    const UniqueCoTaskMemText owned(raw);
-    if (FAILED(status) || raw == nullptr) return {};
-    return raw;
-}
-
-std::wstring GetParentFolder(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
-}
-
-}  // namespace
-
 bool ClearMachine() {
     bool cleared = DeleteKeyTree(kMakerKey, kView32) == ERROR_SUCCESS;
     cleared = DeleteKeyTree(kMakerKey, kView64) == ERROR_SUCCESS && cleared;
@@ -76,6 +88,10 @@ bool ClearMachine() {
 }
 
 LSTATUS SetReportedWindows(const wchar_t* version) {
+    if (!RunsUnderWine()) {
+        const bool accepted = std::wcscmp(version, L"win81") == 0 || std::wcscmp(version, L"win10") == 0;
+        return accepted ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+    }
     UniqueRegKey key;
     LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                        KEY_SET_VALUE, nullptr, key.put(), nullptr);

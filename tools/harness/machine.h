@@ -16,6 +16,7 @@
 namespace machine {
 
 inline constexpr wchar_t kExeName[] = L"Orvet Manual Contents Update.exe";
+inline constexpr wchar_t kMakerKey[] = L"SOFTWARE\\Halvern Corporation";
 inline constexpr wchar_t kManualRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual";
 inline constexpr wchar_t kCareRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Care";
 inline constexpr wchar_t kStampRecord[] =
@@ -35,12 +36,24 @@ inline constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 
+// Whether this process runs under Wine rather than on Windows.
+[[nodiscard]] bool RunsUnderWine() noexcept;
+
+// Whether the platform reports a workstation to this process; false for a server, or when it can't say.
+// The gate refuses every server, so what the run must do there follows from this.
+[[nodiscard]] bool ReportsWorkstation() noexcept;
+
+// Deletes HKLM `path` in `view` with everything below it; a key that is not there counts as deleted.
+[[nodiscard]] LSTATUS DeleteKeyTree(const std::wstring& path, REGSAM view);
+
 // Removes every trace of a previous scenario: the maker's keys in both views, the per-executable Windows
 // version, and the four manual folders. Returns false when something could not be removed.
 [[nodiscard]] bool ClearMachine();
 
 // "win7", "win8", "win81", "win10": what Wine reports to the executable, whatever its manifest says up
-// to the release it names.
+// to the release it names. Windows reports only its own release, which for the gate is "win81" or
+// "win10" on every machine the tests run on: those change nothing there and succeed, the others give
+// ERROR_NOT_SUPPORTED.
 [[nodiscard]] LSTATUS SetReportedWindows(const wchar_t* version);
 
 // Creates the record `key` in `view`; with a version, also its "version" value as REG_SZ.

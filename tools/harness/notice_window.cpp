@@ -1,5 +1,6 @@
 #include "notice_window.h"
 
+#include "machine.h"
 #include "notice_texts.h"
 
 namespace notice {
@@ -18,6 +19,23 @@ std::wstring ReadWindowText(HWND window) {
 }
 
 }  // namespace
+
+std::string FindWhyNoBoxCanShow() {
+    if (machine::RunsUnderWine()) {
+        wchar_t display[256];
+        if (::GetEnvironmentVariableW(L"DISPLAY", display, ARRAYSIZE(display)) == 0)
+            return "no X display: the message box needs one (run the suite under xvfb-run)";
+        return {};
+    }
+    // Wine reports its one window station as interactive with a display or without.
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    if (!::GetUserObjectInformationW(::GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &needed) ||
+        (flags.dwFlags & WSF_VISIBLE) == 0) {
+        return "no interactive desktop (a service or a remote shell): run the kit from a desktop session";
+    }
+    return {};
+}
 
 HWND FindNoticeBox(DWORD processId) noexcept {
     try {

@@ -19,6 +19,11 @@ namespace notice {
 [[nodiscard]] std::wstring ReadTitle(HWND box);
 [[nodiscard]] std::wstring ReadMessage(HWND box);
 
+// Why no box could be seen and dismissed in this session, or empty when one can: under Wine there must
+// be an X display; on Windows the process's window station must be the interactive one, which a
+// service or a remote shell does not have.
+[[nodiscard]] std::string FindWhyNoBoxCanShow();
+
 // Presses the box's OK button and waits up to `timeoutMs` for the box to go. Returns whether it went.
 [[nodiscard]] bool DismissNoticeBox(HWND box, DWORD timeoutMs) noexcept;
 
