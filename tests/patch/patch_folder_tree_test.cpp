@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "files.h"
+#include "machine.h"
 #include "patch.h"
+#include "text.h"
 #include "unique_handle.h"
 
 namespace {
@@ -274,8 +276,6 @@ std::wstring GetEnvironmentValue(const wchar_t* name) {
     return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
 }
 
-// Trees that only the Unix side can make: directory links and a drive letter of our own
-// (patch_folder_tree_unix_trees.sh). In the discovered run these cases skip themselves.
 // Counts the directory links (directories with the reparse-point bit) in the tree below `folder`, a
 // literal path, so that "y." is not taken for "y".
 int CountDirectoryLinks(const std::wstring& folder) {
@@ -296,9 +296,160 @@ int CountDirectoryLinks(const std::wstring& folder) {
     return links;
 }
 
-TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
+// The links table. On Windows the test makes its trees itself, with directory junctions and symbolic
+// links; Wine makes no links (a junction fails with error 50, a symbolic link is reported made and is
+// not), so there the test writes the folders and a plan of the links, patch_folder_tree_unix_trees.sh
+// makes them on the Unix side, and a second run walks them. In the discovered run under Wine these
+// cases skip themselves.
+struct TreeLink {
+    std::wstring path;    // below the trees' folder
+    std::wstring target;  // the folder it leads to, below the trees' folder too
+};
+
+struct LinkTrees {
+    std::vector<std::wstring> folders;  // parents first
+    std::vector<TreeLink> links;
+};
+
+// Removes a tree made below the temporary folder, by its literal name, however the test ends.
+struct ScratchTree {
+    std::wstring path;
+    ~ScratchTree() {
+        if (!path.empty()) (void)DeleteTree(L"\\\\?\\" + path);
+    }
+};
+
+void MakeLinkTreeFolders(const std::wstring& trees, const LinkTrees& t) {
+    for (const std::wstring& folder : t.folders) {
+        const std::wstring path = L"\\\\?\\" + trees + L'\\' + folder;
+        ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << Narrow(path) << ": " << ::GetLastError();
+    }
+}
+
+std::wstring Repeat(wchar_t letter, std::size_t count) {
+    return std::wstring(count, letter);
+}
+
+// The shortcut tree's D, whose path by way of S, X and l is 225 characters long.
+std::wstring GetShortcutBottom(const std::wstring& trees) {
+    return L"shortcut\\" + Repeat(L'a', 60) + L'\\' + Repeat(L'd', 100) + L'\\' +
+           Repeat(L'e', 225 - (trees + L"\\shortcut\\S\\l\\").size() - 101);
+}
+
+// Each tree with its pages, which the cases write:
+// - cycle-long, cycle-ab: two links back to their own folder, with long names, which reach the path limit
+//   within a few levels, or with one-letter names: about 100 levels fit in the limit, 2^100 paths;
+// - ladder: 30 folders, each holding two links to the next, the page in the last: 2^30 paths, no cycle;
+// - two-links: two links to one folder outside, which holds the page;
+// - space, devices: the cycle of cycle-ab in a folder named "y " (Windows drops the trailing space) or
+//   "prn" with links "lpt1" and "lpt2" (devices to Windows), the page listed last;
+// - guide: two folders named "aux", after a link that makes the walk read identities;
+// - limit: a link whose path is 253 characters long leads to z, listed after it, whose sub lies beyond
+//   the limit that way;
+// - dots: "y." and "y.." beside it, each with a page, and a link z to "y.": ordinary paths would take
+//   "y." for "y" and "y.." for "y.";
+// - lengths: a link "a" and one of 100 letters to one folder outside, which holds p.htm and a page of
+//   150 letters that only the short way reaches within the limit;
+// - context: A\B\L links back to A, whose last entry is its page, and Z links to A\B;
+// - shortcut: A, of 60 letters, holds X, whose link l leads back to A, and two folders down to D at 225
+//   characters by way of S, X and l; S links to X. D's page lies within the limit only that way;
+// - ladder-lengths: 7 levels, each a folder "a" and a link to it of 2^i+1 letters: 128 lengths of path
+//   to the bottom folder, which holds the pages.
+LinkTrees DescribeLinkTrees(const std::wstring& trees) {
+    LinkTrees t;
+    const auto folders = [&t](std::initializer_list<std::wstring> paths) {
+        t.folders.insert(t.folders.end(), paths);
+    };
+    const auto link = [&t](std::wstring path, std::wstring target) {
+        t.links.push_back({std::move(path), std::move(target)});
+    };
+    folders({L"cycle-long", L"cycle-ab", L"ladder", L"shared", L"two-links"});
+    link(L"cycle-long\\zz-link-one-to-its-own-folder-xxxxxxxxxxxx", L"cycle-long");
+    link(L"cycle-long\\zz-link-two-to-its-own-folder-xxxxxxxxxxxx", L"cycle-long");
+    link(L"cycle-ab\\a", L"cycle-ab");
+    link(L"cycle-ab\\b", L"cycle-ab");
+    for (int level = 1; level <= 30; ++level) {
+        const std::wstring rung = L"ladder\\" + std::to_wstring(level);
+        folders({rung});
+        if (level == 30) break;
+        link(rung + L"\\x", L"ladder\\" + std::to_wstring(level + 1));
+        link(rung + L"\\y", L"ladder\\" + std::to_wstring(level + 1));
+    }
+    link(L"two-links\\a", L"shared");
+    link(L"two-links\\b", L"shared");
+    folders({L"space", L"space\\y ", L"devices", L"devices\\prn", L"guide", L"guide\\Setup",
+             L"guide\\Setup\\aux", L"guide\\Tools", L"guide\\Tools\\aux"});
+    link(L"space\\y \\a ", L"space\\y ");
+    link(L"space\\y \\b ", L"space\\y ");
+    link(L"devices\\prn\\lpt1", L"devices\\prn");
+    link(L"devices\\prn\\lpt2", L"devices\\prn");
+    link(L"guide\\A-link", L"guide\\Setup");
+    const std::wstring ells = Repeat(L'L', 253 - (trees + L"\\limit\\a\\").size() - 4);  // and "\\lnk"
+    folders({L"limit", L"limit\\a", L"limit\\a\\" + ells, L"limit\\z", L"limit\\z\\sub"});
+    link(L"limit\\a\\" + ells + L"\\lnk", L"limit\\z");
+    folders({L"dots", L"dots\\y.", L"dots\\y..", L"lengths", L"lengths-target"});
+    link(L"dots\\z", L"dots\\y.");
+    link(L"lengths\\a", L"lengths-target");
+    link(L"lengths\\" + Repeat(L'b', 100), L"lengths-target");
+    folders({L"context", L"context\\A", L"context\\A\\B"});
+    link(L"context\\A\\B\\L", L"context\\A");
+    link(L"context\\Z", L"context\\A\\B");
+    const std::wstring longA = L"shortcut\\" + Repeat(L'a', 60);
+    const std::wstring bottom = GetShortcutBottom(trees);
+    folders({L"shortcut", longA, longA + L"\\X", bottom.substr(0, bottom.rfind(L'\\')), bottom});
+    link(longA + L"\\X\\l", longA);
+    link(L"shortcut\\S", longA + L"\\X");
+    std::wstring rung = L"ladder-lengths";
+    folders({rung});
+    for (std::size_t level = 0; level < 7; ++level) {
+        link(rung + L'\\' + Repeat(L'x', (std::size_t{1} << level) + 1), rung + L"\\a");
+        rung += L"\\a";
+        folders({rung});
+    }
+    return t;
+}
+
+// Under Wine: the folders, and the links as lines of "target<TAB>link" in Unix paths for the driver
+// script. Wine shows the root file system as Z:.
+TEST(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
     const std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
-    if (trees.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_TREES)";
+    const std::wstring plan = GetEnvironmentValue(L"ORVET_WALK_LINK_PLAN");
+    if (trees.empty() || plan.empty())
+        GTEST_SKIP() << "for patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_PLAN)";
+    const LinkTrees t = DescribeLinkTrees(trees);
+    ASSERT_NO_FATAL_FAILURE(MakeLinkTreeFolders(trees, t));
+    const auto unix = [&trees](const std::wstring& path) {
+        std::string text = Narrow((trees + L'\\' + path).substr(2));
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    std::string lines;
+    for (const TreeLink& link : t.links) lines += unix(link.target) + '\t' + unix(link.path) + '\n';
+    ASSERT_TRUE(WriteFileBytes(plan, lines));
+}
+
+TEST(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
+    std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
+    ScratchTree scratch;
+    if (!machine::RunsUnderWine()) {
+        scratch.path = MakeScratchFolder(L"orvet-links");
+        ASSERT_FALSE(scratch.path.empty());
+        trees = scratch.path;
+        if (trees.size() > 60) GTEST_SKIP() << "temporary folder too deep for the trees' path lengths";
+        const LinkTrees t = DescribeLinkTrees(trees);
+        ASSERT_NO_FATAL_FAILURE(MakeLinkTreeFolders(trees, t));
+        // Both kinds of directory link: junctions, which any user may make, and symbolic links, which
+        // the kit's administrator may.
+        for (std::size_t i = 0; i < t.links.size(); ++i) {
+            const std::wstring link = L"\\\\?\\" + trees + L'\\' + t.links[i].path;
+            const std::wstring target = L"\\\\?\\" + trees + L'\\' + t.links[i].target;
+            const bool made =
+                i % 2 == 0 ? MakeJunction(link, target) : MakeDirectorySymbolicLink(link, target);
+            ASSERT_TRUE(made) << Narrow(link) << ": " << ::GetLastError();
+        }
+    } else if (trees.empty()) {
+        GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_TREES)";
+    }
     // Two Internet-zone comments: a second patch would replace the second one too.
     const std::string zone = "<!-- saved from url=(0014)about:internet -->";
     const std::string page = "<head></head>" + zone + zone;
@@ -344,11 +495,7 @@ TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
         // Z leads to B, whose link leads on to A: no cycle on that path, so Z yields A's page.
         {L"context", 2, {L"context\\A\\page.htm"}, 1},
         // A's own path puts D beyond the limit; S, X and l lead to A by a path 57 characters shorter.
-        {L"shortcut",
-         2,
-         {L"shortcut\\" + std::wstring(60, L'a') + L'\\' + std::wstring(100, L'd') + L'\\' +
-          std::wstring(88, L'e') + L"\\p.htm"},
-         0},
+        {L"shortcut", 2, {GetShortcutBottom(trees) + L"\\p.htm"}, 0},
         // Every level's link is listed last, so the result comes from the longest path to the bottom,
         // where its last page, the longest, lies beyond the limit.
         {L"ladder-lengths", 7, ladderPages, 0},
@@ -370,7 +517,7 @@ TEST(PatchFolderTreeUnixTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
     }
 }
 
-TEST(PatchFolderTreeUnixTreeTest, AnEmptyPathWalksNothing) {
+TEST(PatchFolderTreeLinkTreeTest, AnEmptyPathWalksNothing) {
     const std::wstring drive = GetEnvironmentValue(L"ORVET_WALK_DRIVE");
     if (drive.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_DRIVE)";
     // Only on a drive of our own: a walk of another drive's root could reach anything.
