@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "machine.h"
 #include "unique_handle.h"
 
@@ -11,24 +13,14 @@ namespace {
 // The scratch keys of the registry tests of tests/run/.
 constexpr wchar_t kRegistryTestKey[] = L"SOFTWARE\\OrvetRunTest";
 
-std::wstring GetParentFolder(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
-}
-
 // Whether this process runs elevated: in a filtered token the Administrators group is deny-only, and
 // CheckTokenMembership does not count it then.
 bool IsElevatedAdministrator() {
-    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!::AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                    0, 0, 0, 0, &administrators)) {
-        return false;
-    }
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return false;
     BOOL member = FALSE;
-    const BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
-    ::FreeSid(administrators);
-    return checked && member;
+    return ::CheckTokenMembership(nullptr, administrators, &member) && member;
 }
 
 // A key that can't be opened for another reason than its absence counts as there.
@@ -63,13 +55,10 @@ std::wstring FindRefusal(bool throwawayGiven) {
                      view.name + L" view)\n";
         }
     }
-    // Row 1's parent is C:\Documentation, which the tests remove when it empties; rows 2 to 4 lie in
-    // the maker's folder under ProgramData.
-    const std::wstring guide = machine::GetManualFolder(1);
-    const std::wstring care = machine::GetManualFolder(2);
-    if (guide.empty() || care.empty()) found += L"the platform does not name the manual folders\n";
-    for (const std::wstring& folder : {GetParentFolder(guide), GetParentFolder(GetParentFolder(care))}) {
-        if (!folder.empty() && PathIsThere(folder)) found += L"the maker's folders exist: " + folder + L"\n";
+    const std::vector<std::wstring> folders = machine::GetMakerFolders();
+    if (folders.empty()) found += L"the platform does not name the manual folders\n";
+    for (const std::wstring& folder : folders) {
+        if (PathIsThere(folder)) found += L"the maker's folders exist: " + folder + L"\n";
     }
     return found;
 }

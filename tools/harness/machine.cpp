@@ -148,6 +148,13 @@ LSTATUS ReadValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD& t
     return ERROR_SUCCESS;
 }
 
+std::vector<std::wstring> GetMakerFolders() {
+    const std::wstring guide = GetManualFolder(1);  // C:\Documentation\Orvet User Guide
+    const std::wstring care = GetManualFolder(2);   // ...\Halvern Corporation\Orvet Care\BasicManual
+    if (guide.empty() || care.empty()) return {};
+    return {GetParentFolder(guide), GetParentFolder(GetParentFolder(care))};
+}
+
 std::wstring GetManualFolder(int row) {
     if (row == 1) {
         wchar_t windows[MAX_PATH];

@@ -72,6 +72,10 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 [[nodiscard]] LSTATUS ReadValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD& type,
                                 std::vector<BYTE>& data);
 
+// The maker's folders that hold the four target folders, C:\Documentation and the maker's folder under
+// ProgramData, which ClearMachine removes once they are empty. Empty when the platform can't name them.
+[[nodiscard]] std::vector<std::wstring> GetMakerFolders();
+
 // The four target folders in the run's order: row 1 under the drive root of the Windows folder, rows 2
 // to 4 under ProgramData. Empty when the platform can't name the base.
 [[nodiscard]] std::wstring GetManualFolder(int row);
