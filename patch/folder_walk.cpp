@@ -120,22 +120,25 @@ void ListDirectory(Walk& walk, std::size_t index) {
     std::size_t lastTarget = kNone;
     int lastPageResult = 0;
     for (const ListedEntry& entry : entries) {
-        std::wstring child = folder + L'\\' + entry.name;
-        if ((entry.attributes & kDirectoryAttribute) != 0) {
-            // Covers "." and "..", and every directory whose name begins with a dot.
-            if (entry.name.empty() || entry.name[0] == L'.') continue;
-            const bool isLink = (entry.attributes & kReparsePointAttribute) != 0;
-            last = Last::Directory;
-            lastTarget =
-                isLink && !followLinks ? kNone : ReachDirectory(walk, std::move(child), isLink, followLinks);
-        } else if (IsDocumentName(entry.name)) {
-            last = Last::Page;
-            // Windows opens no longer page path; the literal form would, so it is refused here.
-            lastPageResult = child.size() <= kLongestPath ? walk.platform.PatchPage(child) : 0;
-        } else {
-            continue;
-        }
+        const bool isDirectory = (entry.attributes & kDirectoryAttribute) != 0;
+        // Directories whose name begins with a dot, "." and ".." among them, are passed over like other
+        // files than pages.
+        const bool handled =
+            isDirectory ? !entry.name.empty() && entry.name[0] != L'.' : IsDocumentName(entry.name);
+        if (!handled) continue;
+        const bool isLink = (entry.attributes & kReparsePointAttribute) != 0;
+        last = isDirectory ? Last::Directory : Last::Page;
         lastNameLength = entry.name.size();
+        if (isDirectory && isLink && !followLinks) {
+            lastTarget = kNone;
+        } else if (isDirectory) {
+            lastTarget = ReachDirectory(walk, folder + L'\\' + entry.name, isLink, followLinks);
+        } else {
+            // Windows opens no longer page path; the literal form would, so it is refused here.
+            const std::size_t length = folder.size() + 1 + entry.name.size();
+            lastPageResult =
+                length <= kLongestPath ? walk.platform.PatchPage(folder + L'\\' + entry.name) : 0;
+        }
     }
     Directory& directory = walk.directories[index];
     directory.last = last;

@@ -384,7 +384,7 @@ LinkTrees DescribeLinkTrees(const std::wstring& trees) {
     link(L"devices\\prn\\lpt1", L"devices\\prn");
     link(L"devices\\prn\\lpt2", L"devices\\prn");
     link(L"guide\\A-link", L"guide\\Setup");
-    const std::wstring ells = Repeat(L'L', 253 - (trees + L"\\limit\\a\\").size() - 4);  // and "\\lnk"
+    const std::wstring ells = Repeat(L'L', 253 - (trees + L"\\limit\\a\\").size() - 4);  // then "\lnk"
     folders({L"limit", L"limit\\a", L"limit\\a\\" + ells, L"limit\\z", L"limit\\z\\sub"});
     link(L"limit\\a\\" + ells + L"\\lnk", L"limit\\z");
     folders({L"dots", L"dots\\y.", L"dots\\y..", L"lengths", L"lengths-target"});
