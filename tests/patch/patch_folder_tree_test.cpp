@@ -106,8 +106,9 @@ class PatchFolderTreeTest : public ::testing::Test {
         scratch_ = MakeScratchFolder(L"orvet-walk");
         ASSERT_FALSE(scratch_.empty());
     }
+    // By its literal name, so that folders named "y " or "y." go too.
     void TearDown() override {
-        if (!scratch_.empty()) (void)DeleteTree(scratch_);
+        if (!scratch_.empty()) (void)DeleteTree(L"\\\\?\\" + scratch_);
     }
 
     // A fresh folder for each case of a table.
@@ -311,13 +312,8 @@ struct LinkTrees {
     std::vector<TreeLink> links;
 };
 
-// Removes a tree made below the temporary folder, by its literal name, however the test ends.
-struct ScratchTree {
-    std::wstring path;
-    ~ScratchTree() {
-        if (!path.empty()) (void)DeleteTree(L"\\\\?\\" + path);
-    }
-};
+// On Windows the trees go into the fixture's scratch folder.
+class PatchFolderTreeLinkTreeTest : public PatchFolderTreeTest {};
 
 void MakeLinkTreeFolders(const std::wstring& trees, const LinkTrees& t) {
     for (const std::wstring& folder : t.folders) {
@@ -326,14 +322,10 @@ void MakeLinkTreeFolders(const std::wstring& trees, const LinkTrees& t) {
     }
 }
 
-std::wstring Repeat(wchar_t letter, std::size_t count) {
-    return std::wstring(count, letter);
-}
-
 // The shortcut tree's D, whose path by way of S, X and l is 225 characters long.
 std::wstring GetShortcutBottom(const std::wstring& trees) {
-    return L"shortcut\\" + Repeat(L'a', 60) + L'\\' + Repeat(L'd', 100) + L'\\' +
-           Repeat(L'e', 225 - (trees + L"\\shortcut\\S\\l\\").size() - 101);
+    return L"shortcut\\" + std::wstring(60, L'a') + L'\\' + std::wstring(100, L'd') + L'\\' +
+           std::wstring(225 - (trees + L"\\shortcut\\S\\l\\").size() - 101, L'e');
 }
 
 // Each tree with its pages, which the cases write:
@@ -384,17 +376,17 @@ LinkTrees DescribeLinkTrees(const std::wstring& trees) {
     link(L"devices\\prn\\lpt1", L"devices\\prn");
     link(L"devices\\prn\\lpt2", L"devices\\prn");
     link(L"guide\\A-link", L"guide\\Setup");
-    const std::wstring ells = Repeat(L'L', 253 - (trees + L"\\limit\\a\\").size() - 4);  // then "\lnk"
+    const std::wstring ells(253 - (trees + L"\\limit\\a\\").size() - 4, L'L');  // then "\lnk"
     folders({L"limit", L"limit\\a", L"limit\\a\\" + ells, L"limit\\z", L"limit\\z\\sub"});
     link(L"limit\\a\\" + ells + L"\\lnk", L"limit\\z");
     folders({L"dots", L"dots\\y.", L"dots\\y..", L"lengths", L"lengths-target"});
     link(L"dots\\z", L"dots\\y.");
     link(L"lengths\\a", L"lengths-target");
-    link(L"lengths\\" + Repeat(L'b', 100), L"lengths-target");
+    link(L"lengths\\" + std::wstring(100, L'b'), L"lengths-target");
     folders({L"context", L"context\\A", L"context\\A\\B"});
     link(L"context\\A\\B\\L", L"context\\A");
     link(L"context\\Z", L"context\\A\\B");
-    const std::wstring longA = L"shortcut\\" + Repeat(L'a', 60);
+    const std::wstring longA = L"shortcut\\" + std::wstring(60, L'a');
     const std::wstring bottom = GetShortcutBottom(trees);
     folders({L"shortcut", longA, longA + L"\\X", bottom.substr(0, bottom.rfind(L'\\')), bottom});
     link(longA + L"\\X\\l", longA);
@@ -402,7 +394,7 @@ LinkTrees DescribeLinkTrees(const std::wstring& trees) {
     std::wstring rung = L"ladder-lengths";
     folders({rung});
     for (std::size_t level = 0; level < 7; ++level) {
-        link(rung + L'\\' + Repeat(L'x', (std::size_t{1} << level) + 1), rung + L"\\a");
+        link(rung + L'\\' + std::wstring((std::size_t{1} << level) + 1, L'x'), rung + L"\\a");
         rung += L"\\a";
         folders({rung});
     }
@@ -411,7 +403,7 @@ LinkTrees DescribeLinkTrees(const std::wstring& trees) {
 
 // Under Wine: the folders, and the links as lines of "target<TAB>link" in Unix paths for the driver
 // script. Wine shows the root file system as Z:.
-TEST(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
+TEST_F(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
     const std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
     const std::wstring plan = GetEnvironmentValue(L"ORVET_WALK_LINK_PLAN");
     if (trees.empty() || plan.empty())
@@ -428,13 +420,10 @@ TEST(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
     ASSERT_TRUE(WriteFileBytes(plan, lines));
 }
 
-TEST(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
+TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
     std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
-    ScratchTree scratch;
     if (!machine::RunsUnderWine()) {
-        scratch.path = MakeScratchFolder(L"orvet-links");
-        ASSERT_FALSE(scratch.path.empty());
-        trees = scratch.path;
+        trees = scratch_;
         // The long page of "lengths" must fit by the short way.
         if (trees.size() > 90) GTEST_SKIP() << "temporary folder too deep for the trees' path lengths";
         const LinkTrees t = DescribeLinkTrees(trees);
@@ -518,7 +507,7 @@ TEST(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLi
     }
 }
 
-TEST(PatchFolderTreeLinkTreeTest, AnEmptyPathWalksNothing) {
+TEST_F(PatchFolderTreeLinkTreeTest, AnEmptyPathWalksNothing) {
     const std::wstring drive = GetEnvironmentValue(L"ORVET_WALK_DRIVE");
     if (drive.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_DRIVE)";
     // Only on a drive of our own: a walk of another drive's root could reach anything.
