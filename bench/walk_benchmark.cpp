@@ -102,15 +102,18 @@ int wmain(int argc, wchar_t** argv) {
     if (const wchar_t* plain = ReadPathOption(argc, argv, L"--against", 1)) {
         const wchar_t* linked = ReadPathOption(argc, argv, L"--against", 2);
         if (linked == nullptr) return 2;
-        // The first walks patch what needs it; the rounds then find every page patched.
-        const int plainResult = PatchFolderTree(plain);
-        const int linkedResult = PatchFolderTree(linked);
+        // Each tree is a maker's folder of its own. The first walks patch what needs it; the rounds then
+        // find every page patched.
+        const std::vector<std::wstring> inside = {ReadFolderLocation(plain), ReadFolderLocation(linked)};
+        const int plainResult = PatchFolderTree(plain, inside);
+        const int linkedResult = PatchFolderTree(linked, inside);
         std::printf("%ls against %ls, %d rounds\n", linked, plain, rounds);
         int a = plainResult;
         int b = linkedResult;
         const bool same = Compare(
-            "plain ms", "linked ms", rounds, [&] { a = PatchFolderTree(plain); },
-            [&] { b = PatchFolderTree(linked); }, [&] { return a == plainResult && b == linkedResult; });
+            "plain ms", "linked ms", rounds, [&] { a = PatchFolderTree(plain, inside); },
+            [&] { b = PatchFolderTree(linked, inside); },
+            [&] { return a == plainResult && b == linkedResult; });
         return same ? 0 : 1;
     }
     const int chapters = ReadOption(argc, argv, L"--chapters", 200);
@@ -138,11 +141,12 @@ int wmain(int argc, wchar_t** argv) {
 
     if (status == 0) {
         std::printf("%zu folders without links or pages, %d rounds\n", folders.size(), rounds);
+        const std::vector<std::wstring> inside = {ReadFolderLocation(root)};
         int listed = 0;
         int result = -1;
         const bool same = Compare(
             "listing ms", "walk ms", rounds, [&] { listed = ListTree(root); },
-            [&] { result = PatchFolderTree(root); },
+            [&] { result = PatchFolderTree(root, inside); },
             [&] { return listed == static_cast<int>(folders.size()) && result == 0; });
         if (!same) {
             std::fprintf(stderr, "listed %d folders, the walk yielded %d\n", listed, result);

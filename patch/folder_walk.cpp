@@ -129,7 +129,10 @@ void ListDirectory(Walk& walk, std::size_t index) {
         const bool isLink = (entry.attributes & kReparsePointAttribute) != 0;
         last = isDirectory ? Last::Directory : Last::Page;
         lastNameLength = entry.name.size();
-        if (isDirectory && isLink && !followLinks) {
+        if (isDirectory && isLink &&
+            (!followLinks || !walk.platform.LiesInside(folder + L'\\' + entry.name))) {
+            // Not entered, as a folder that can't be listed: a link that leads out of the folders the
+            // walk may write in is never listed.
             lastTarget = kNone;
         } else if (isDirectory) {
             lastTarget = ReachDirectory(walk, folder + L'\\' + entry.name, isLink, followLinks);
@@ -174,6 +177,16 @@ int FollowLastEntries(Walk& walk) noexcept {
 
 }  // namespace
 
+bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept {
+    for (const std::wstring& folder : folders) {
+        if (folder.empty() || location.compare(0, folder.size(), folder) != 0) continue;
+        // "C:" holds "C:", not "C:b"; a drive root "C:" ends in its own backslash.
+        if (location.size() == folder.size() || folder.back() == L'\\' || location[folder.size()] == L'\\')
+            return true;
+    }
+    return false;
+}
+
 bool IsDocumentName(std::wstring_view name) noexcept {
     std::size_t dot = std::wstring_view::npos;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -193,6 +206,7 @@ int WalkFolderTree(const std::wstring& folder, FolderWalkPlatform& platform) noe
     // that nobody asked to be walked.
     if (folder.empty()) return 0;
     try {
+        if (!platform.LiesInside(folder)) return 0;
         Walk walk{platform, {}, std::vector<std::vector<std::size_t>>(kLongestListedFolder + 1), false, {}};
         (void)AddDirectory(walk, folder, true);
         // A directory's children are longer than it, so no bucket grows while it is being worked off.

@@ -36,12 +36,19 @@ class FolderWalkPlatform {
     [[nodiscard]] virtual bool ListFolder(const std::wstring& folder, std::vector<ListedEntry>& entries) = 0;
     // Nothing when the directory can't be opened or has no identity.
     [[nodiscard]] virtual std::optional<DirectoryId> ReadDirectoryId(const std::wstring& folder) = 0;
+    // Whether the directory at `folder` really lies inside the folders the walk may write in, after every
+    // link; false when that can't be told.
+    [[nodiscard]] virtual bool LiesInside(const std::wstring& folder) = 0;
     // 1 when the page was handled to the end, 0 when a step failed.
     [[nodiscard]] virtual int PatchPage(const std::wstring& page) = 0;
 
   protected:
     ~FolderWalkPlatform() = default;
 };
+
+// Whether `location`, where the platform says a file or folder really lies, is one of `folders` (given in
+// the same form) or lies below one. Compared exactly: both come from the same query of the platform.
+[[nodiscard]] bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept;
 
 // A page is a file whose extension, as the platform's PathFindExtensionW finds it (the last dot, unless a
 // space follows it), is ".htm" or ".html" in any case of the letters A to Z.
@@ -52,7 +59,8 @@ class FolderWalkPlatform {
 // with a dot, or a page) yields; a folder whose pattern ("\*.*" appended) or a page whose path is longer
 // than kLongestPath yields 0, and so does a directory met again on its own path (a cycle). Each
 // directory is listed once; each page that some path reaches within the limits is patched once, and no
-// other. Identities are read only once a link is met. A directory reached through a link whose
-// identity can't be read is walked without following the links below it. A folder that memory runs
-// out for yields 0, and the walk goes on.
+// other. A top folder, or a directory link, that does not lie inside yields 0 and is not listed; a
+// link that does is followed like any folder. Identities are read only once a link is met. A directory
+// reached through a link whose identity can't be read is walked without following the links below it. A
+// folder that memory runs out for yields 0, and the walk goes on.
 [[nodiscard]] int WalkFolderTree(const std::wstring& folder, FolderWalkPlatform& platform) noexcept;

@@ -1,14 +1,25 @@
-// Patching of installed manual pages in place.
+// Patching of installed manual pages in place, inside the maker's folders only.
 #pragma once
 
 #include <string>
+#include <vector>
+
+// Where the folder at `folder` really lies, after every link, junction, mount point and redirection: the
+// platform's final path of a handle to it ("\\?\C:\..."), the form in which the maker's folders are given
+// below. Empty when it can't be opened or told.
+[[nodiscard]] std::wstring ReadFolderLocation(const std::wstring& folder) noexcept;
 
 // Patches one HTML document in place. Returns 1 when it was handled to the end (changed or not),
-// 0 when a step failed; a failed rewrite leaves the document byte for byte as it was.
-[[nodiscard]] int PatchDocument(const std::wstring& path) noexcept;
+// 0 when a step failed; a failed rewrite leaves the document byte for byte as it was. A document that
+// does not lie inside `makerFolders` (locations as ReadFolderLocation gives them) by every name it has,
+// judged on the handle it would be written through, is left as it is and yields 0.
+[[nodiscard]] int PatchDocument(const std::wstring& path,
+                                const std::vector<std::wstring>& makerFolders) noexcept;
 
-// Walks `folder` (no trailing backslash) and everything below it, links included, and patches every
-// ".htm"/".html" page that some path reaches within Windows' path limit, once. Returns what a depth-first
-// walk of every path yields: the result of the last entry handled in listing order, 0 when there was
-// none; a directory met again on its own path (a cycle) yields 0. WalkFolderTree holds the rules.
-[[nodiscard]] int PatchFolderTree(const std::wstring& folder) noexcept;
+// Walks `folder` (no trailing backslash) and everything below it, links inside `makerFolders` included,
+// and patches every ".htm"/".html" page that some path reaches within Windows' path limit, once. Returns
+// what a depth-first walk of every path yields: the result of the last entry handled in listing order, 0
+// when there was none; a directory met again on its own path (a cycle) yields 0, and so does a folder or
+// link that leads out of `makerFolders`. WalkFolderTree holds the rules.
+[[nodiscard]] int PatchFolderTree(const std::wstring& folder,
+                                  const std::vector<std::wstring>& makerFolders) noexcept;

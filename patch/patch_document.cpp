@@ -1,17 +1,13 @@
-// Win32 side of the document patch: attributes, the exclusive stream, and rewrites that never leave a
-// document half written.
+// Win32 side of the document patch: the exclusive handle and where it leads, attributes through it, and
+// rewrites that never leave a document half written.
 #include <windows.h>
 
-#include <io.h>
-#include <share.h>
-
 #include <climits>
-#include <cstdio>
-#include <memory>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "document_text.h"
+#include "file_location.h"
 #include "patch.h"
 #include "unique_handle.h"
 
@@ -32,12 +28,23 @@ constexpr std::size_t kMaxGrowth =
 constexpr long long kMaxDocumentSize = INT_MAX - static_cast<long long>(kMaxGrowth);
 static_assert(kMaxDocumentSize + kMaxGrowth <= LONG_MAX);
 
-// `offset` and `size` lie within a text of at most INT_MAX bytes. The stream is unbuffered: once fwrite
-// returns, the bytes went to the platform, and no flush is needed.
-[[nodiscard]] bool WriteAt(std::FILE* stream, std::size_t offset, const char* bytes,
+// `offset` and `size` lie within a text of at most INT_MAX bytes. Nothing is buffered: once WriteFile
+// returns, the bytes went to the platform.
+[[nodiscard]] bool WriteAt(HANDLE document, std::size_t offset, const char* bytes,
                            std::size_t size) noexcept {
-    if (std::fseek(stream, static_cast<long>(offset), SEEK_SET) != 0) return false;
-    return size == 0 || std::fwrite(bytes, 1, size, stream) == size;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(document, at, nullptr, FILE_BEGIN)) return false;
+    DWORD written = 0;
+    return size == 0 ||
+           (::WriteFile(document, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size);
+}
+
+// Gives the document back its old length; cutting a file back needs no room.
+void CutBack(HANDLE document, std::size_t size) noexcept {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (::SetFilePointerEx(document, at, nullptr, FILE_BEGIN)) (void)::SetEndOfFile(document);
 }
 
 // Writes `text`, the document's text after one edit, over the document, which holds the `oldLength`
@@ -48,49 +55,46 @@ static_assert(kMaxDocumentSize + kMaxGrowth <= LONG_MAX);
 // old bytes go into room it already had. Only an I/O error during that restore, which nothing here can
 // mend, leaves it otherwise.
 template <typename Undo>
-[[nodiscard]] bool RewriteDocument(std::FILE* stream, std::string& text, std::size_t oldLength,
+[[nodiscard]] bool RewriteDocument(HANDLE document, std::string& text, std::size_t oldLength,
                                    Undo undo) noexcept {
-    const int file = ::_fileno(stream);
-    const auto oldSize = static_cast<long>(oldLength);
-    if (!WriteAt(stream, oldLength, text.data() + oldLength, text.size() - oldLength)) {
-        (void)::_chsize(file, oldSize);
+    if (!WriteAt(document, oldLength, text.data() + oldLength, text.size() - oldLength)) {
+        CutBack(document, oldLength);
         return false;
     }
-    if (!WriteAt(stream, 0, text.data(), oldLength)) {
+    if (!WriteAt(document, 0, text.data(), oldLength)) {
         undo(text);
-        (void)WriteAt(stream, 0, text.data(), oldLength);
-        (void)::_chsize(file, oldSize);
+        (void)WriteAt(document, 0, text.data(), oldLength);
+        CutBack(document, oldLength);
         return false;
     }
     return true;
 }
 
-int PatchOpenDocument(std::FILE* stream) {
-    // One call with a 64-bit answer: a 32-bit tell reads 4 GiB + 100 bytes as 100, and the runtime's
-    // 64-bit seeks are emulated with several calls each.
+int PatchOpenDocument(HANDLE document) {
     LARGE_INTEGER size{};
-    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > kMaxDocumentSize) return 0;
+    if (!::GetFileSizeEx(document, &size) || size.QuadPart > kMaxDocumentSize) return 0;
 
     // The whole document is the text, NUL bytes included, so every write covers text bytes only. The
     // room for both edits is taken up front and both work in place: one copy of the page in memory.
-    // The stream stands at the start: nothing was read yet.
+    // The file pointer stands at the start: nothing was read yet.
     const auto length = static_cast<std::size_t>(size.QuadPart);
     std::string text;
     text.reserve(length + kMaxGrowth);
     text.resize(length);
-    if (std::fread(text.data(), 1, length, stream) != length) return 0;
+    DWORD read = 0;
+    if (!::ReadFile(document, text.data(), static_cast<DWORD>(length), &read, nullptr) || read != length)
+        return 0;
 
     const LeadByteTable leadBytes = GetAnsiLeadBytes();
     std::size_t before = text.size();
     const std::size_t tag = InsertCompatibilityTag(text, leadBytes);
     if (tag != std::string::npos &&
-        !RewriteDocument(stream, text, before, [tag](std::string& t) { RemoveCompatibilityTag(t, tag); })) {
+        !RewriteDocument(document, text, before, [tag](std::string& t) { RemoveCompatibilityTag(t, tag); })) {
         return 0;
     }
     before = text.size();
     const std::size_t comment = ReplaceInternetZoneComment(text, leadBytes);
-    if (comment != std::string::npos && !RewriteDocument(stream, text, before, [comment](std::string& t) {
+    if (comment != std::string::npos && !RewriteDocument(document, text, before, [comment](std::string& t) {
             RestoreInternetZoneComment(t, comment);
         })) {
         return 0;
@@ -98,32 +102,65 @@ int PatchOpenDocument(std::FILE* stream) {
     return 1;
 }
 
-int PatchDocumentUnguarded(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+// The attribute word, read and written through a handle: never by path, which could name another file
+// by the time it is resolved again.
+[[nodiscard]] bool ReadAttributes(HANDLE file, DWORD& attributes) noexcept {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    attributes = basic.FileAttributes;
+    return true;
+}
+
+[[nodiscard]] bool WriteAttributes(HANDLE file, DWORD attributes) noexcept {
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    // 0 would mean "unchanged" here; the platform's word for no attributes is FILE_ATTRIBUTE_NORMAL.
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+int PatchDocumentUnguarded(const std::wstring& path, const std::vector<std::wstring>& makerFolders) {
+    // Read and write, no sharing, as the platform's read-write open grants it: nobody else reads or
+    // writes the document meanwhile, and one that somebody holds open can't be opened here. Where the
+    // page lies is judged on this handle, the one every write goes through.
+    UniqueFileHandle document(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, kNoImpersonation, nullptr));
+    UniqueFileHandle page;
+    DWORD attributes = 0;
+    if (document) {
+        if (!LiesWithinByEveryName(document.get(), makerFolders) ||
+            !ReadAttributes(document.get(), attributes))
+            return 0;
+    } else {
+        // Windows opens no read-only file for writing. Attribute access opens it whatever its sharing;
+        // the bit is cleared through that handle, once it has passed the check, and the document is
+        // opened again through it, with no second look-up of the path.
+        page.reset(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, kNoImpersonation, nullptr));
+        if (!page || !LiesWithinByEveryName(page.get(), makerFolders) ||
+            !ReadAttributes(page.get(), attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+            return 0;
+        }
+    }
+    const HANDLE attributeHandle = page ? page.get() : document.get();
     const bool readOnlyCleared = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnlyCleared &&
-        !::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    if (readOnlyCleared && !WriteAttributes(attributeHandle, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
         return 0;
+    if (!document) {
+        document.reset(::ReOpenFile(page.get(), GENERIC_READ | GENERIC_WRITE, 0, kNoImpersonation));
+        if (!document) return 0;
     }
 
-    // No sharing at all, as the platform's read-write open grants it: nobody else reads or writes the
-    // document meanwhile, and one that somebody holds open can't be opened here.
-    UniqueStream stream(::_wfsopen(path.c_str(), L"r+b", _SH_DENYRW));
-    if (!stream) return 0;
-    // Unbuffered, so that a failed write leaves no bytes behind to reach the disk at the close.
-    if (std::setvbuf(stream.get(), nullptr, _IONBF, 0) != 0) return 0;
-
-    if (PatchOpenDocument(stream.get()) == 0) return 0;
-    if (readOnlyCleared && !::SetFileAttributesW(path.c_str(), attributes)) return 0;
+    if (PatchOpenDocument(document.get()) == 0) return 0;
+    if (readOnlyCleared && !WriteAttributes(attributeHandle, attributes)) return 0;
     return 1;
 }
 
 }  // namespace
 
-int PatchDocument(const std::wstring& path) noexcept {
+int PatchDocument(const std::wstring& path, const std::vector<std::wstring>& makerFolders) noexcept {
     try {
-        return PatchDocumentUnguarded(path);
+        return PatchDocumentUnguarded(path, makerFolders);
     } catch (...) {
         // The page's text is held whole in memory, so memory can run out for a large one: this document
         // fails, the walk goes on.

@@ -9,31 +9,25 @@
 #include <string_view>
 #include <vector>
 
+#include "file_location.h"
 #include "folder_walk.h"
 #include "patch.h"
 #include "unique_handle.h"
 
 namespace {
 
-// The "\\?\" form of a fully qualified path, which Windows takes literally: otherwise a trailing
-// space or dot is dropped from a name, and "aux", "nul" or "con.a" open a device. A path that is not
-// fully qualified has no literal form and is kept as it is.
-std::wstring GetLiteralPath(const std::wstring& path) {
-    constexpr std::wstring_view kLiteral = L"\\\\?\\";
-    if (path.rfind(kLiteral, 0) == 0) return path;
-    if (path.rfind(L"\\\\.\\", 0) == 0) return std::wstring(kLiteral).append(path, kLiteral.size());
-    if (path.rfind(L"\\\\", 0) == 0) return std::wstring(kLiteral).append(L"UNC").append(path, 1);
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return std::wstring(kLiteral).append(path);
-    return path;
+// A directory opened for its attributes, by its literal name: full sharing, so that no other opener is
+// disturbed; backup semantics is what lets a directory be opened at all. A link is followed.
+UniqueFileHandle OpenDirectory(const std::wstring& literal) {
+    return UniqueFileHandle(::CreateFileW(
+        literal.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
 }
 
 // Nothing when the directory can't be opened or the platform gives no id for it.
 std::optional<DirectoryId> ReadLiteralDirectoryId(const std::wstring& literal) {
-    // Attributes only and full sharing, so that no other opener is disturbed; backup semantics is what
-    // lets a directory be opened at all. A link is followed: the id is its target's.
-    const UniqueFileHandle directory(::CreateFileW(
-        literal.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // A link is followed: the id is its target's.
+    const UniqueFileHandle directory = OpenDirectory(literal);
     if (!directory) return std::nullopt;
     DirectoryId id{};
     FILE_ID_INFO idInfo{};
@@ -55,8 +49,17 @@ std::optional<DirectoryId> ReadLiteralDirectoryId(const std::wstring& literal) {
     return id;
 }
 
+std::wstring ReadLiteralLocation(const std::wstring& literal) {
+    const UniqueFileHandle directory = OpenDirectory(literal);
+    std::wstring location;
+    if (!directory || !ReadHandleLocation(directory.get(), location)) return {};
+    return location;
+}
+
 class Win32FolderWalk final : public FolderWalkPlatform {
   public:
+    explicit Win32FolderWalk(const std::vector<std::wstring>& makerFolders) : makerFolders_(makerFolders) {}
+
     bool ListFolder(const std::wstring& folder, std::vector<ListedEntry>& entries) override {
         // "*" lists every name; whether a literal "*.*" matches names without a dot is not to be
         // relied on.
@@ -71,12 +74,31 @@ class Win32FolderWalk final : public FolderWalkPlatform {
     std::optional<DirectoryId> ReadDirectoryId(const std::wstring& folder) override {
         return ReadLiteralDirectoryId(GetLiteralPath(folder));
     }
-    int PatchPage(const std::wstring& page) override { return PatchDocument(GetLiteralPath(page)); }
+    // Checked only for the top folder and for links: a plain folder lies where its parent does. One
+    // swapped for a link after its parent was listed may still be listed; the check on each page's own
+    // handle keeps every write inside.
+    bool LiesInside(const std::wstring& folder) override {
+        return LiesWithin(ReadLiteralLocation(GetLiteralPath(folder)), makerFolders_);
+    }
+    int PatchPage(const std::wstring& page) override {
+        return PatchDocument(GetLiteralPath(page), makerFolders_);
+    }
+
+  private:
+    const std::vector<std::wstring>& makerFolders_;
 };
 
 }  // namespace
 
-int PatchFolderTree(const std::wstring& folder) noexcept {
-    Win32FolderWalk platform;
+std::wstring ReadFolderLocation(const std::wstring& folder) noexcept {
+    try {
+        return ReadLiteralLocation(GetLiteralPath(folder));
+    } catch (...) {
+        return {};  // memory ran out for the path: no location, as for a folder that can't be opened
+    }
+}
+
+int PatchFolderTree(const std::wstring& folder, const std::vector<std::wstring>& makerFolders) noexcept {
+    Win32FolderWalk platform(makerFolders);
     return WalkFolderTree(folder, platform);
 }

@@ -60,6 +60,15 @@ std::wstring_view GetDriveRoot(std::wstring_view windowsFolderWithSlash) noexcep
     return windowsFolderWithSlash.substr(0, slash + 1);
 }
 
+bool IsPlaceAt(std::wstring_view place, std::wstring_view known, std::wstring_view tail) noexcept {
+    if (known.empty() || tail.empty()) return false;
+    const std::size_t slash = known.back() == L'\\' ? 0 : 1;
+    if (place.size() != known.size() + slash + tail.size() || place.compare(0, known.size(), known) != 0)
+        return false;
+    if (slash == 1 && place[known.size()] != L'\\') return false;
+    return EqualsIgnoringAsciiCase(place.substr(known.size() + slash), tail);
+}
+
 std::wstring_view FindStringTableEntry(const wchar_t* block, std::size_t size, unsigned entry) noexcept {
     constexpr unsigned kEntriesPerBlock = 16;
     if (block == nullptr || entry >= kEntriesPerBlock) return {};

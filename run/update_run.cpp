@@ -7,6 +7,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "patch.h"
 #include "resource.h"
@@ -16,23 +18,51 @@
 
 namespace {
 
-// Row 1 lies under the drive root of the Windows folder, rows 2 to 4 under ProgramData.
+// Row 1 lies under the drive root of the Windows folder, rows 2 to 4 under ProgramData. The maker's two
+// folders, the only places the run writes in, are row 1's folder and the one that holds rows 2 to 4.
 constexpr std::wstring_view kUserGuideFolder = L"Documentation\\Orvet User Guide";
+constexpr std::wstring_view kMakerDataFolder = L"Halvern Corporation";
 constexpr std::wstring_view kProgramDataFolders[] = {
     L"Halvern Corporation\\Orvet Care\\BasicManual",
     L"Halvern Corporation\\Orvet Care\\Localsite",
     L"Halvern Corporation\\Orvet Care\\UpdatedManual",
 };
 
+// Where the maker's folder `base` + `tail` really lies, when that is where its path says: below the known
+// folder `base`, whatever it was redirected to, `tail` holds no link. Empty otherwise, or when either
+// can't be opened: folders that a standard user may have made or swapped are then no place to write in.
+std::wstring FindMakerFolder(std::wstring_view base, std::wstring_view tail) noexcept {
+    return RunStep(std::wstring(), [&] {
+        // The known folder without its backslash, unless it is a drive root, which needs it.
+        const std::wstring known(base.substr(0, base.size() > 3 ? base.size() - 1 : base.size()));
+        const std::wstring knownLocation = ReadFolderLocation(known);
+        std::wstring place = ReadFolderLocation(std::wstring(base).append(tail));
+        if (knownLocation.empty() || !IsPlaceAt(place, knownLocation, tail)) place.clear();
+        return place;
+    });
+}
+
+// The folders of the two that were found; none when memory runs out, so that nothing is written.
+std::vector<std::wstring> ListFound(const std::wstring& userGuide, const std::wstring& makerData) noexcept {
+    return RunStep(std::vector<std::wstring>(), [&] {
+        std::vector<std::wstring> folders;
+        for (const std::wstring* folder : {&userGuide, &makerData}) {
+            if (!folder->empty()) folders.push_back(*folder);
+        }
+        return folders;
+    });
+}
+
 // The walk of `base` + `tail` when that folder exists, else 0. Memory running out on the way skips the
 // folder like one that does not exist.
-int PatchTargetFolder(std::wstring_view base, std::wstring_view tail) noexcept {
+int PatchTargetFolder(std::wstring_view base, std::wstring_view tail,
+                      const std::vector<std::wstring>& makerFolders) noexcept {
     return RunStep(0, [&] {
         std::wstring target;
         target.reserve(base.size() + tail.size());
         target.append(base).append(tail);
         if (!::PathFileExistsW(target.c_str())) return 0;
-        return PatchFolderTree(target);
+        return PatchFolderTree(target, makerFolders);
     });
 }
 
@@ -82,14 +112,23 @@ int RunUpdate() noexcept {
     // this elevated run to pages the user could not touch.
     (void)RequestRedirectionTrust();
 
+    std::wstring windows;
+    std::wstring programData;
+    std::wstring_view root;
+    if (KnownFolderWithSlash(FOLDERID_Windows, windows) == S_OK) root = GetDriveRoot(windows);
+    (void)KnownFolderWithSlash(FOLDERID_ProgramData, programData);  // empty when it fails
+    // A row is walked only when its maker's folder is where its path says, and every walk writes only in
+    // the maker's folders that are: a link from one into the other is followed.
+    const std::wstring userGuide = root.empty() ? std::wstring() : FindMakerFolder(root, kUserGuideFolder);
+    const std::wstring makerData =
+        programData.empty() ? std::wstring() : FindMakerFolder(programData, kMakerDataFolder);
+    const std::vector<std::wstring> makerFolders = ListFound(userGuide, makerData);
+
     int handled = 0;
-    std::wstring base;
-    if (KnownFolderWithSlash(FOLDERID_Windows, base) == S_OK) {
-        const std::wstring_view root = GetDriveRoot(base);
-        if (!root.empty()) handled = PatchTargetFolder(root, kUserGuideFolder);
-    }
-    if (KnownFolderWithSlash(FOLDERID_ProgramData, base) == S_OK) {
-        for (const std::wstring_view folder : kProgramDataFolders) handled |= PatchTargetFolder(base, folder);
+    if (!userGuide.empty()) handled = PatchTargetFolder(root, kUserGuideFolder, makerFolders);
+    if (!makerData.empty()) {
+        for (const std::wstring_view folder : kProgramDataFolders)
+            handled |= PatchTargetFolder(programData, folder, makerFolders);
     }
 
     WriteVersionStamp();
@@ -105,11 +144,19 @@ HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
     const UniqueCoTaskMemText buffer(raw);
     if (status != S_OK) return status;
     if (!buffer) return E_UNEXPECTED;
-    // The room for the slash is taken first: after it nothing can fail, so `path` is whole or empty.
+    // Canonical, as the platform itself resolves it: a redirection that reads "C:\ProgramData\",
+    // "C:\.\ProgramData" or "C:\Windows\..\ProgramData" names C:\ProgramData, and so must the literal form
+    // built on it. Then exactly one trailing backslash.
     return RunStep(E_OUTOFMEMORY, [&] {
-        const std::wstring_view folder = buffer.get();
-        path.reserve(folder.size() + 1);
-        path.assign(folder).push_back(L'\\');
+        DWORD length = ::GetFullPathNameW(buffer.get(), 0, nullptr, nullptr);
+        if (length == 0) return E_UNEXPECTED;
+        std::wstring full(length, L'\0');
+        length = ::GetFullPathNameW(buffer.get(), length, full.data(), nullptr);
+        if (length == 0 || length >= full.size()) return E_UNEXPECTED;
+        full.resize(length);
+        while (!full.empty() && full.back() == L'\\') full.pop_back();
+        full.push_back(L'\\');
+        path = std::move(full);
         return S_OK;
     });
 }

@@ -1,6 +1,7 @@
 // The walk's decisions against a walk of every path, on thousands of random trees of folders, links
 // and pages held in memory: links to siblings, other branches, ancestors and themselves, ladders,
-// names of every length about the path limit, names with trailing dots and spaces, device names.
+// names of every length about the path limit, names with trailing dots and spaces, device names, and
+// folders outside the ones the walk may write in, which only links lead to.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -25,6 +26,7 @@ struct FakeTree {
     std::vector<std::vector<FakeEntry>> folders;  // each folder's entries in listing order; 0 is the root
     std::vector<int> pageResults;
     bool identities = true;  // false: odd folders have no identity
+    std::size_t inside = 1;  // folders from this one on lie outside the folders the walk may write in
 };
 
 // The tree as a file system: paths are resolved name by name, literally, and every request is counted.
@@ -58,6 +60,10 @@ class FakePlatform final : public FolderWalkPlatform {
         ++reads[*index];
         if (!tree_.identities && *index % 2 == 1) return std::nullopt;
         return DirectoryId{7, 0, *index + 1, false};
+    }
+    bool LiesInside(const std::wstring& folder) override {
+        const std::optional<std::size_t> index = Resolve(folder);
+        return index && *index < tree_.inside;
     }
     int PatchPage(const std::wstring& page) override {
         beyondLimit |= page.size() > kLongestPath;
@@ -117,7 +123,9 @@ int WalkEveryPath(const FakeTree& tree, std::size_t folder, std::size_t length, 
     int result = 0;
     for (const FakeEntry& entry : tree.folders[folder]) {
         const std::size_t childLength = length + 1 + entry.name.size();
-        if (entry.kind == Kind::Folder || entry.kind == Kind::Link) {
+        if (entry.kind == Kind::Link && entry.target >= tree.inside) {
+            if (entry.name[0] != L'.') result = 0;  // leads out: not entered
+        } else if (entry.kind == Kind::Folder || entry.kind == Kind::Link) {
             if (entry.name[0] != L'.') result = WalkEveryPath(tree, entry.target, childLength, walk);
         } else if (entry.kind == Kind::Page) {
             result = 0;
@@ -162,15 +170,19 @@ FakeTree MakeTree(std::uint32_t seed) {
     FakeTree tree;
     // Roots of many lengths, so that the limit falls a few names below them, or at the root itself.
     tree.root = L"C:\\" + std::wstring(random() % 258, L'r');
-    const std::size_t folders = 1 + random() % 8;
+    tree.inside = 1 + random() % 8;
+    // Folders outside, with folders of their own, that only links lead to, and links may lead back from.
+    const std::size_t folders = tree.inside + (random() % 3 == 0 ? 1 + random() % 2 : 0);
     tree.folders.resize(folders);
     const bool ladder = random() % 4 == 0;
-    for (std::size_t f = 1; f < folders; ++f) {
+    for (std::size_t f = 1; f < tree.inside; ++f) {
         const std::size_t parent = ladder ? f - 1 : random() % f;
         AddEntry(random, tree, parent, Kind::Folder, f);
         if (ladder) AddEntry(random, tree, parent, Kind::Link, f);
     }
-    for (std::size_t links = ladder ? 0 : random() % 5; links > 0; --links)
+    for (std::size_t f = tree.inside + 1; f < folders; ++f)
+        AddEntry(random, tree, tree.inside + random() % (f - tree.inside), Kind::Folder, f);
+    for (std::size_t links = ladder ? 0 : random() % 5 + (folders - tree.inside); links > 0; --links)
         AddEntry(random, tree, random() % folders, Kind::Link, random() % folders);
     for (std::size_t f = 0; f < folders; ++f) {
         for (std::size_t files = random() % 4; files > 0; --files) {
@@ -186,6 +198,7 @@ FakeTree MakeTree(std::uint32_t seed) {
 std::string Describe(const FakeTree& tree) {
     std::string text = "root of " + std::to_string(tree.root.size()) + " characters";
     if (!tree.identities) text += ", odd folders without identity";
+    if (tree.inside < tree.folders.size()) text += ", outside from folder " + std::to_string(tree.inside);
     for (std::size_t f = 0; f < tree.folders.size(); ++f) {
         text += "\n  folder " + std::to_string(f) + ":";
         for (const FakeEntry& entry : tree.folders[f]) {

@@ -54,6 +54,7 @@ class PatchDocumentTest : public ::testing::Test {
     void SetUp() override {
         folder_ = MakeScratchFolder(L"orvet-doc");
         ASSERT_FALSE(folder_.empty());
+        inside_ = {ReadFolderLocation(folder_)};
     }
     void TearDown() override {
         if (!folder_.empty()) (void)DeleteTree(folder_);
@@ -69,6 +70,7 @@ class PatchDocumentTest : public ::testing::Test {
     }
 
     std::wstring folder_;
+    std::vector<std::wstring> inside_;  // the scratch folder stands for the maker's
     unsigned count_ = 0;
 };
 
@@ -114,10 +116,10 @@ std::vector<GrowthCase> GrowthCases() {
 TEST_F(PatchDocumentTest, LeavesExactlyTheExpectedBytes) {
     for (const GrowthCase& c : GrowthCases()) {
         const std::wstring path = MakeDocument(c.before);
-        EXPECT_EQ(PatchDocument(path), 1) << c.name;
+        EXPECT_EQ(PatchDocument(path, inside_), 1) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.after) << c.name;
         // A second run finds nothing left to do.
-        EXPECT_EQ(PatchDocument(path), 1) << c.name << ", second run";
+        EXPECT_EQ(PatchDocument(path, inside_), 1) << c.name << ", second run";
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), c.after) << c.name << ", second run";
     }
 }
@@ -135,7 +137,7 @@ TEST_F(PatchDocumentTest, FileGrowsByExactlyWhatItsEditsAdd) {
     };
     for (const auto& c : cases) {
         const std::wstring path = MakeDocument(c.before);
-        ASSERT_EQ(PatchDocument(path), 1) << c.name;
+        ASSERT_EQ(PatchDocument(path, inside_), 1) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth) << c.name;
     }
 }
@@ -161,7 +163,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
             ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
             ASSERT_EQ(before & (kReadOnly | kHidden | kSystem), word & (kReadOnly | kHidden | kSystem))
                 << "set-up of " << std::hex << word;
-            EXPECT_EQ(PatchDocument(path), 1) << std::hex << word << " on \"" << content << "\"";
+            EXPECT_EQ(PatchDocument(path, inside_), 1) << std::hex << word << " on \"" << content << "\"";
             const DWORD after = ::GetFileAttributesW(path.c_str());
             EXPECT_EQ(changes ? WithoutArchiveBit(after) : after,
                       changes ? WithoutArchiveBit(before) : before)
@@ -170,7 +172,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
     }
     // The document was rewritten while its read-only bit was cleared, and holds both edits.
     const std::wstring path = MakeDocument(kInternet + "<head></head>", kReadOnly | kHidden);
-    ASSERT_EQ(PatchDocument(path), 1);
+    ASSERT_EQ(PatchDocument(path, inside_), 1);
     EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kLocal + "<head>" + kTag + "</head>");
 }
 
@@ -200,7 +202,7 @@ TEST_F(PatchDocumentTest, WritesNothingToAnUntouchedDocument) {
         ::Sleep(40);
         const FILE_BASIC_INFO before = GetBasicInfo(path);
         ASSERT_NE(before.ChangeTime.QuadPart, 0) << c.name;
-        EXPECT_EQ(PatchDocument(path), 1) << c.name;
+        EXPECT_EQ(PatchDocument(path, inside_), 1) << c.name;
         const FILE_BASIC_INFO after = GetBasicInfo(path);
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributes) << c.name;
         EXPECT_EQ(after.LastWriteTime.QuadPart, kLongAgo) << c.name;
@@ -211,7 +213,7 @@ TEST_F(PatchDocumentTest, WritesNothingToAnUntouchedDocument) {
     const std::wstring path = MakeDocument("<body></body>", kReadOnly);
     ::Sleep(40);
     const FILE_BASIC_INFO before = GetBasicInfo(path);
-    ASSERT_EQ(PatchDocument(path), 1);
+    ASSERT_EQ(PatchDocument(path, inside_), 1);
     EXPECT_NE(GetBasicInfo(path).ChangeTime.QuadPart, before.ChangeTime.QuadPart);
 }
 
@@ -244,12 +246,12 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
             UniqueFileHandle holder(
                 ::CreateFileW(path.c_str(), c.access, c.share, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(holder) << c.name << ": " << ::GetLastError();
-            EXPECT_EQ(PatchDocument(path), 0) << c.name;
+            EXPECT_EQ(PatchDocument(path, inside_), 0) << c.name;
         }
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), content) << c.name;
         EXPECT_EQ(::GetFileAttributesW(path.c_str()), attributes & ~kReadOnly) << c.name;
         // Once the other opener is gone, the document is patched as usual.
-        EXPECT_EQ(PatchDocument(path), 1) << c.name;
+        EXPECT_EQ(PatchDocument(path, inside_), 1) << c.name;
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"),
                   kLocal + "<html><head>" + kTag + "</head></html>")
             << c.name;
@@ -262,7 +264,7 @@ TEST_F(PatchDocumentTest, YieldsZeroForWhatIsNoDocument) {
     const std::wstring paths[] = {folder_ + L"\\missing.htm", folder_ + L"\\missing\\page.htm", directory,
                                   L""};
     for (const std::wstring& path : paths) {
-        EXPECT_EQ(PatchDocument(path), 0) << std::string(path.begin(), path.end());
+        EXPECT_EQ(PatchDocument(path, inside_), 0) << std::string(path.begin(), path.end());
     }
     EXPECT_NE(::GetFileAttributesW(directory.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
@@ -292,7 +294,7 @@ TEST_F(PatchDocumentTest, RefusesDocumentsOf2GiBOrMore) {
                 ::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard));
             ASSERT_LT(standard.AllocationSize.QuadPart, 1 << 24) << "the file system made it dense";
         }
-        EXPECT_EQ(PatchDocument(path), 0) << size;
+        EXPECT_EQ(PatchDocument(path, inside_), 0) << size;
 
         UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -323,6 +325,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
         const std::string root = std::string(drive) + "\\";
         folder_ = MakeUniqueFolder(std::wstring(root.begin(), root.end()), L"orvet-doc");
         ASSERT_FALSE(folder_.empty());
+        inside_ = {ReadFolderLocation(folder_)};
         SYSTEM_INFO system{};
         ::GetSystemInfo(&system);
         // The RAM disk hands out room in pages.
@@ -385,7 +388,7 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
         FillDrive();
         if (HasFatalFailure()) return;
 
-        EXPECT_EQ(PatchDocument(path), 0);
+        EXPECT_EQ(PatchDocument(path, inside_), 0);
         const std::string left = ReadFileBytes(path).value_or("<unreadable>");
         EXPECT_EQ(left.size(), c.after.size());
         EXPECT_TRUE(left == c.after)
@@ -398,7 +401,7 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
 
         ASSERT_TRUE(::DeleteFileW((folder_ + L"\\filler.bin").c_str()));
         // With room again, the same document is patched to the end.
-        EXPECT_EQ(PatchDocument(path), 1);
+        EXPECT_EQ(PatchDocument(path, inside_), 1);
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth);
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(::DeleteFileW(path.c_str()));

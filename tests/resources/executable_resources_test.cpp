@@ -498,8 +498,9 @@ TEST(ExecutableResources, PeHeaderIsAGuiProgramWithinBudgetImportingSystemDllsOn
     EXPECT_NE(headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
 
     // Everything else (the C++ runtime, threads, unwinding) is linked in.
-    const std::set<std::string> system_dlls = {"kernel32.dll", "user32.dll",  "advapi32.dll", "shell32.dll",
-                                               "ole32.dll",    "shlwapi.dll", "msvcrt.dll",   "version.dll"};
+    const std::set<std::string> system_dlls = {"kernel32.dll", "user32.dll",  "advapi32.dll",
+                                               "shell32.dll",  "ole32.dll",   "shlwapi.dll",
+                                               "msvcrt.dll",   "version.dll", "ntdll.dll"};
     ULONG size = 0;
     const auto* descriptor = static_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
         ::ImageDirectoryEntryToData(image.data(), FALSE, IMAGE_DIRECTORY_ENTRY_IMPORT, &size));

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -19,6 +20,8 @@
 
 #include "faults.h"
 #include "machine.h"
+#include "patch.h"
+#include "text.h"
 #include "unique_handle.h"
 #include "update_run.h"
 
@@ -50,18 +53,20 @@ constexpr Outcome kNoNotice{0, true, false};
     IMPORT(FindFirstFileW, "@8", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                   \
     IMPORT(FindNextFileW, "@8", FALSE, ERROR_ACCESS_DENIED, kDone, kDone)                                   \
     IMPORT(FindClose, "@4", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                                      \
-    IMPORT(CreateFileW, "@28", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                     \
+    HOOK(CreateFileW, "@28", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                       \
     /* Then the 64-bit file index stands in. */                                                             \
     IMPORT(GetFileInformationByHandleEx, "@16", FALSE, ERROR_INVALID_PARAMETER, kDone, kDone)               \
-    IMPORT(CloseHandle, "@4", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                                    \
-    IMPORT(GetFileAttributesW, "@4", INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED, kDone, kDone)            \
-    IMPORT(SetFileAttributesW, "@8", FALSE, ERROR_ACCESS_DENIED, kDone, kDone)                              \
-    IMPORT(_wfsopen, "", nullptr, ERROR_SHARING_VIOLATION, kDone, kDone)                                    \
-    DIRECT(setvbuf, "", 0, ERROR_NOT_ENOUGH_MEMORY, kDone, kDone)                                           \
+    HOOK(CloseHandle, "@4", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                                      \
+    /* The known folders made canonical: the first is the Windows folder's. */                              \
+    IMPORT(GetFullPathNameW, "@16", 0, ERROR_INVALID_NAME, kDone, kDone)                                    \
+    IMPORT(GetFinalPathNameByHandleW, "@16", 0, ERROR_NOT_ENOUGH_MEMORY, kDone, kDone)                      \
+    IMPORT(SetFileInformationByHandle, "@16", FALSE, ERROR_ACCESS_DENIED, kDone, kDone)                     \
+    IMPORT(ReOpenFile, "@16", INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION, kDone, kDone)                  \
     IMPORT(GetFileSizeEx, "@8", FALSE, ERROR_INVALID_FUNCTION, kDone, kDone)                                \
-    DIRECT(fread, "", 0, ERROR_READ_FAULT, kDone, kDone)                                                    \
-    DIRECT(fseek, "", 0, ERROR_SEEK, kDone, kDone)                                                          \
-    DIRECT(fwrite, "", 0, ERROR_DISK_FULL, kDone, kDone)                                                    \
+    HOOK(ReadFile, "@20", FALSE, ERROR_READ_FAULT, kDone, kDone)                                            \
+    IMPORT(SetFilePointerEx, "@20", FALSE, ERROR_SEEK, kDone, kDone)                                        \
+    HOOK(WriteFile, "@20", FALSE, ERROR_DISK_FULL, kDone, kDone)                                            \
+    IMPORT(SetEndOfFile, "@4", FALSE, ERROR_DISK_FULL, kDone, kDone)                                        \
     IMPORT(GetCPInfo, "@8", FALSE, ERROR_INVALID_PARAMETER, kDone, kDone)                                   \
     IMPORT(FindResourceExW, "@16", nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND, kNoNotice, kNoNotice)            \
     IMPORT(FindResourceW, "@12", nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND, kNoNotice, kNoNotice)              \
@@ -75,28 +80,77 @@ constexpr Outcome kNoNotice{0, true, false};
 #define ORVET_WRAP_DIRECT(name, decoration, ...) ORVET_FAULT_DIRECT(name, decoration)
 ORVET_RUN_FAULTS(ORVET_WRAP_IMPORT, ORVET_WRAP_HOOK, ORVET_WRAP_DIRECT)
 
+namespace {
+
+// Known folders the test names in place of the machine's, when not empty.
+std::wstring redirectedWindows;
+std::wstring redirectedProgramData;
+// A page that is swapped, at its first open for writing, for the file link in `spareFolder`: its own
+// folder goes aside and `spareFolder` takes its name.
+std::wstring swapPage;
+std::wstring spareFolder;
+bool swapped = false;
+
+void SwapAtTheOpen(const wchar_t* name, DWORD access) {
+    if (swapPage.empty() || (access & GENERIC_WRITE) == 0) return;
+    const std::wstring path = name;
+    if (path.size() < swapPage.size() ||
+        path.compare(path.size() - swapPage.size(), swapPage.size(), swapPage) != 0)
+        return;
+    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    swapped = ::MoveFileW(folder.c_str(), (folder + L".real").c_str()) &&
+              ::MoveFileW(spareFolder.c_str(), folder.c_str());
+    swapPage.clear();
+}
+
+}  // namespace
+
 // The box is never shown here: the run would wait for it.
 int WINAPI ShowNoBox(HWND, LPCWSTR, LPCWSTR, UINT) {
     return faults::Passes("MessageBoxW") ? IDOK : 0;
 }
 decltype(&::MessageBoxW) Wrap_MessageBoxW = &ShowNoBox;
 HRESULT WINAPI Wrap_SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path) {
-    if (faults::Passes("SHGetKnownFolderPath")) return Real_SHGetKnownFolderPath(id, flags, token, path);
-    *path = nullptr;
-    return HRESULT_FROM_WIN32(::GetLastError());
+    if (!faults::Passes("SHGetKnownFolderPath")) {
+        *path = nullptr;
+        return HRESULT_FROM_WIN32(::GetLastError());
+    }
+    const std::wstring& redirected = IsEqualGUID(id, FOLDERID_Windows)       ? redirectedWindows
+                                     : IsEqualGUID(id, FOLDERID_ProgramData) ? redirectedProgramData
+                                                                             : std::wstring();
+    if (redirected.empty()) return Real_SHGetKnownFolderPath(id, flags, token, path);
+    const std::size_t bytes = (redirected.size() + 1) * sizeof(wchar_t);
+    *path = static_cast<PWSTR>(::CoTaskMemAlloc(bytes));
+    if (*path == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(*path, redirected.c_str(), bytes);
+    return S_OK;
 }
-int Wrap_setvbuf(FILE* stream, char* buffer, int mode, size_t size) {
-    return faults::Passes("setvbuf") ? Real_setvbuf(stream, buffer, mode, size) : -1;
+HANDLE WINAPI OpenSwappingOrFailing(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE model) {
+    SwapAtTheOpen(name, access);
+    if (!faults::Passes("CreateFileW")) return INVALID_HANDLE_VALUE;
+    return Real_CreateFileW(name, access, share, security, disposition, flags, model);
 }
-int Wrap_fseek(FILE* stream, long offset, int origin) {
-    return faults::Passes("fseek") ? Real_fseek(stream, offset, origin) : -1;
+decltype(&::CreateFileW) Wrap_CreateFileW = &OpenSwappingOrFailing;
+// A failing close still releases the handle, as the platform's does.
+BOOL WINAPI CloseAndFail(HANDLE handle) {
+    const BOOL closed = Real_CloseHandle(handle);
+    return faults::Passes("CloseHandle") ? closed : FALSE;
 }
-size_t Wrap_fread(void* buffer, size_t size, size_t count, FILE* stream) {
-    return faults::Passes("fread", &count) ? Real_fread(buffer, size, count, stream) : 0;
+decltype(&::CloseHandle) Wrap_CloseHandle = &CloseAndFail;
+// Reads and writes may also fail by moving one byte less.
+BOOL WINAPI ReadOrFail(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    std::size_t count = size;
+    if (!faults::Passes("ReadFile", &count)) return FALSE;
+    return Real_ReadFile(file, buffer, static_cast<DWORD>(count), read, overlapped);
 }
-size_t Wrap_fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
-    return faults::Passes("fwrite", &count) ? Real_fwrite(buffer, size, count, stream) : 0;
+decltype(&::ReadFile) Wrap_ReadFile = &ReadOrFail;
+BOOL WINAPI WriteOrFail(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    std::size_t count = size;
+    if (!faults::Passes("WriteFile", &count)) return FALSE;
+    return Real_WriteFile(file, buffer, static_cast<DWORD>(count), written, overlapped);
 }
+decltype(&::WriteFile) Wrap_WriteFile = &WriteOrFail;
 
 namespace {
 
@@ -114,18 +168,57 @@ struct Page {
 };
 
 // Each folder's last entry patches well, so that one failure anywhere leaves the notice to the others.
-// UpdatedManual also holds zlink, the script's link to its sub.
+// The script's links (update_run_faults.sh): UpdatedManual's zlink to its sub; BasicManual's out, link.htm
+// and hard.htm, which lead to the pages outside below; Localsite's to-extra and to-shared, listed last,
+// which lead to a dot folder of BasicManual and to a folder of the maker's, each reached only that way.
 const Page kPages[] = {
     {1, L"sub\\both.html", kZone + "<head>", kLocal + "<head>" + kTag, kZone + "<head>" + kTag},
     {1, L"tag.htm", "<head></head>", "<head>" + kTag + "</head>", {}},
     {2, L"zone.htm", kZone, kLocal, {}},
     {3, L"readonly.htm", "<HEAD>", "<HEAD>" + kTag, {}, FILE_ATTRIBUTE_READONLY},
+    {3, L"to-extra\\extra.htm", kZone, kLocal, {}},
+    {3, L"to-shared\\shared.htm", "<head>", "<head>" + kTag, {}},
     {4, L"current.html", "<head>" + kTag + kLocal, "<head>" + kTag + kLocal, {}},
     {4, L"sub\\deep.htm", "<head>", "<head>" + kTag, {}},
 };
 
+// Pages outside the maker's folders that links in a manual folder lead to, as a standard user may plant
+// them: the run must leave their bytes and attributes as they are, whatever fails.
+struct OutsidePage {
+    const wchar_t* name;  // below C:\outside
+    DWORD attributes;
+};
+const std::string kOutsideBytes = kZone + "<html><head></head></html>";
+const OutsidePage kOutsidePages[] = {
+    {L"linked.htm", FILE_ATTRIBUTE_READONLY},  // BasicManual\link.htm, a file link
+    {L"hard.htm", FILE_ATTRIBUTE_READONLY},    // BasicManual\hard.htm, a hard link
+    {L"swapped.htm", 0},                       // also reached through BasicManual\out, a directory link
+};
+
 std::wstring GetPagePath(const Page& page) {
     return machine::GetManualFolder(page.row) + L'\\' + page.name;
+}
+
+std::wstring GetOutsidePath(const OutsidePage& page) {
+    return machine::GetManualFolder(1).substr(0, 3) + L"outside\\" + page.name;
+}
+
+void WriteOutsidePages() {
+    for (const OutsidePage& page : kOutsidePages) {
+        const std::wstring path = GetOutsidePath(page);
+        (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(WriteFileBytes(path, kOutsideBytes)) << Narrow(path);
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), page.attributes | FILE_ATTRIBUTE_ARCHIVE));
+    }
+}
+
+void ExpectOutsidePagesUnchanged() {
+    for (const OutsidePage& page : kOutsidePages) {
+        const std::wstring path = GetOutsidePath(page);
+        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kOutsideBytes) << Narrow(path);
+        EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW(path.c_str())), WithoutArchiveBit(page.attributes))
+            << Narrow(path);
+    }
 }
 
 // Every file and folder below `folder`; links are listed, not followed.
@@ -162,6 +255,7 @@ void RunWithFault(const std::string& function, int failAt, DWORD error, bool sho
         ASSERT_TRUE(::SetFileAttributesW(path.c_str(), page.attributes));
         attributes.push_back(::GetFileAttributesW(path.c_str()));
     }
+    ASSERT_NO_FATAL_FAILURE(WriteOutsidePages());
     const std::set<std::wstring> paths = ListMachine();
     faults::Arm(function.c_str(), failAt, error, shortened);
     const int exitCode = RunUpdate();
@@ -180,34 +274,68 @@ void RunWithFault(const std::string& function, int failAt, DWORD error, bool sho
         EXPECT_TRUE(bytes == page.before || bytes == page.after ||
                     (!page.tagOnly.empty() && bytes == page.tagOnly))
             << page.row << bytes;
+        if (function.empty()) {
+            EXPECT_EQ(bytes, page.after) << "no call failed";
+        }
         const DWORD now = ::GetFileAttributesW(GetPagePath(page).c_str());
         const DWORD cleared = attributes[i] & ~now & FILE_ATTRIBUTE_READONLY;
         EXPECT_EQ(WithoutArchiveBit(now | cleared), WithoutArchiveBit(attributes[i])) << page.row << bytes;
         // Only the failed write-back leaves the bit cleared on a page whose patch went through.
-        EXPECT_TRUE(!cleared || bytes != page.after || function == "SetFileAttributesW") << "read-only bit";
+        EXPECT_TRUE(!cleared || bytes != page.after || function == "SetFileInformationByHandle")
+            << "read-only bit";
     }
     EXPECT_EQ(ListMachine(), paths) << "files or folders came or went";
+    ExpectOutsidePagesUnchanged();
 }
 
-// UpdatedManual's link zlink to its sub, so that the walk reads identities.
-void MakeIdentityLink() {
-    const std::wstring folder = machine::GetManualFolder(4);
-    if (::GetFileAttributesW((folder + L"\\zlink").c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    if (machine::RunsUnderWine())
-        GTEST_SKIP() << "no directory link: update_run_faults.sh makes it under Wine";
-    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, (folder + L"\\sub").c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(MakeJunction(folder + L"\\zlink", folder + L"\\sub")) << "error " << ::GetLastError();
+// The machine's links: the script makes them under Wine, which makes none; on Windows they are made here.
+void MakeMachineLinks() {
+    const std::wstring basic = machine::GetManualFolder(2);
+    const std::wstring local = machine::GetManualFolder(3);
+    const std::wstring updated = machine::GetManualFolder(4);
+    if (::GetFileAttributesW((updated + L"\\zlink").c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    if (machine::RunsUnderWine()) GTEST_SKIP() << "no links: update_run_faults.sh makes them under Wine";
+    const std::wstring outside = basic.substr(0, 3) + L"outside";
+    const std::wstring shared = local.substr(0, local.rfind(L"\\Orvet Care")) + L"\\Shared";
+    for (const std::wstring& folder : {updated + L"\\sub", basic + L"\\.extra", local, shared, outside})
+        ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS) << Narrow(folder);
+    for (const OutsidePage& page : kOutsidePages) ASSERT_TRUE(WriteFileBytes(GetOutsidePath(page), ""));
+    ASSERT_TRUE(MakeJunction(updated + L"\\zlink", updated + L"\\sub")) << ::GetLastError();
+    ASSERT_TRUE(MakeJunction(basic + L"\\out", outside)) << ::GetLastError();
+    ASSERT_TRUE(MakeJunction(local + L"\\to-extra", basic + L"\\.extra")) << ::GetLastError();
+    ASSERT_TRUE(MakeJunction(local + L"\\to-shared", shared)) << ::GetLastError();
+    ASSERT_TRUE(
+        ::CreateSymbolicLinkW((basic + L"\\link.htm").c_str(), (outside + L"\\linked.htm").c_str(), 0))
+        << ::GetLastError();
+    ASSERT_TRUE(
+        ::CreateHardLinkW((basic + L"\\hard.htm").c_str(), (outside + L"\\hard.htm").c_str(), nullptr))
+        << ::GetLastError();
+}
+
+// What the script leaves to the test on Windows: the folders outside and of the maker's that the machine's
+// links lead to.
+void ClearMachineLinks() {
+    if (machine::RunsUnderWine()) return;
+    const std::wstring local = machine::GetManualFolder(3);
+    for (const OutsidePage& page : kOutsidePages)
+        (void)::SetFileAttributesW(GetOutsidePath(page).c_str(), FILE_ATTRIBUTE_NORMAL);
+    (void)DeleteTree(local.substr(0, 3) + L"outside");
+    (void)DeleteTree(local.substr(0, local.rfind(L"\\Orvet Care")) + L"\\Shared");
+}
+
+void MakeEligible() {
+    ASSERT_EQ(
+        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
+        ERROR_SUCCESS);
+    (void)::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, machine::kUpdaterKey, machine::kNativeView, 0);
 }
 
 TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
     if (!machine::ReportsWorkstation())
         GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
-    ASSERT_NO_FATAL_FAILURE(MakeIdentityLink());
+    ASSERT_NO_FATAL_FAILURE(MakeMachineLinks());
     if (IsSkipped()) return;
-    ASSERT_EQ(
-        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
-        ERROR_SUCCESS);
-    (void)::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, machine::kUpdaterKey, machine::kNativeView, 0);
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
     struct Row {
         std::string function;
         DWORD error;
@@ -217,8 +345,8 @@ TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
     };
 #define ORVET_ROW(name, decoration, failure, error, first, later) {#name, error, first, later},
     const std::vector<Row> rows = {
-        ORVET_RUN_FAULTS(ORVET_ROW, ORVET_ROW, ORVET_ROW){"fread", 0, kDone, kDone, true},
-        {"fwrite", 0, kDone, kDone, true}};
+        ORVET_RUN_FAULTS(ORVET_ROW, ORVET_ROW, ORVET_ROW){"ReadFile", 0, kDone, kDone, true},
+        {"WriteFile", 0, kDone, kDone, true}};
     RunWithFault("", 0, 0, false, kDone);  // counts the calls
     std::map<std::string, int> calls;
     for (const Row& row : rows) calls[row.function] = faults::CountCalls(row.function.c_str());
@@ -233,7 +361,95 @@ TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
         }
     }
     std::printf("%d runs, each with one call failing\n", runs);
-    (void)machine::ClearMachine();  // all but the link, which only the script can remove
+    ClearMachineLinks();
+    (void)machine::ClearMachine();  // all but the links, which only the script can remove under Wine
+}
+
+std::wstring GetEnvironmentText(const wchar_t* name) {
+    wchar_t value[64]{};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 64);
+    return length > 0 && length < 64 ? std::wstring(value, length) : std::wstring();
+}
+
+// The run on the script's drives A and B, named as the Windows and ProgramData folders in place of the
+// machine's: a row is walked only where its maker's folder is what its path says, whatever form the
+// known folder's path takes, and nothing outside the maker's folders changes.
+TEST(UpdateRunFaultTest, WritesOnlyWhereTheMakersFoldersAre) {
+    const std::wstring a = GetEnvironmentText(L"ORVET_DRIVE_A");
+    const std::wstring b = GetEnvironmentText(L"ORVET_DRIVE_B");
+    if (a.empty() || b.empty()) GTEST_SKIP() << "needs update_run_faults.sh's drives (ORVET_DRIVE_A)";
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
+    struct File {
+        std::wstring path;
+        bool patched;
+    };
+    // On A: Documentation is a link, BasicManual's last entry a link out, Localsite a link out and
+    // UpdatedManual a link to a folder of the maker's. On B: the user guide folder and the maker's
+    // ProgramData folder are links.
+    const std::wstring care = L"\\ProgramData\\Halvern Corporation\\Orvet Care\\";
+    const std::vector<File> filesA = {{a + L"\\elsewhere\\Orvet User Guide\\guide.htm", false},
+                                      {a + care + L"BasicManual\\basic.htm", true},
+                                      {a + L"\\outside\\out.htm", false},
+                                      {a + L"\\ProgramData\\Halvern Corporation\\Shared\\shared.htm", true}};
+    const std::vector<File> filesB = {{b + L"\\outside-guide\\g.htm", false},
+                                      {b + L"\\other-maker\\Orvet Care\\BasicManual\\b.htm", false}};
+    const struct {
+        std::wstring programData;
+        const std::vector<File>& files;
+        bool notice;
+    } cases[] = {
+        {a + L"\\ProgramData", filesA, true},
+        // Redirections an administrator may write: the same folder.
+        {a + L"\\ProgramData\\", filesA, true},
+        {a + L"\\.\\ProgramData", filesA, true},
+        {a + L"\\Windows\\..\\ProgramData", filesA, true},
+        {b + L"\\ProgramData", filesB, false},
+    };
+    const std::string before = kZone + "<head>";
+    const std::string after = kLocal + "<head>" + kTag;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.programData));
+        for (const File& file : c.files) ASSERT_TRUE(WriteFileBytes(file.path, before)) << Narrow(file.path);
+        redirectedWindows = c.programData.substr(0, 2) + L"\\Windows";
+        redirectedProgramData = c.programData;
+        faults::Arm("", 0, 0);  // counts the notice
+        const int exitCode = RunUpdate();
+        faults::Disarm();
+        redirectedWindows.clear();
+        redirectedProgramData.clear();
+
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(faults::CountCalls("MessageBoxW") > 0, c.notice) << "notice";
+        for (const File& file : c.files) {
+            EXPECT_EQ(ReadFileBytes(file.path).value_or("<unreadable>"), file.patched ? after : before)
+                << Narrow(file.path);
+        }
+    }
+}
+
+// A page that a standard user swaps for a link to a page outside after the walk listed it, just before
+// it is opened: where it lies is judged on the handle it is opened with, so nothing is written.
+TEST(UpdateRunFaultTest, APageSwappedForALinkAtItsOpenIsLeftAsItIs) {
+    const std::wstring care = machine::GetManualFolder(2).substr(0, machine::GetManualFolder(2).rfind(L'\\'));
+    const std::wstring folder = care + L"\\swap";
+    const OutsidePage& target = kOutsidePages[2];
+    if (::GetFileAttributesW((care + L"\\.spare").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "needs update_run_faults.sh's spare link (Wine moves a link's target, not the link)";
+    ASSERT_NO_FATAL_FAILURE(WriteOutsidePages());
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\page.htm", kOutsideBytes));
+    swapPage = L"\\swap\\page.htm";
+    spareFolder = care + L"\\.spare";
+    swapped = false;
+    const std::wstring maker = care.substr(0, care.rfind(L'\\'));
+    const int result = PatchFolderTree(folder, {ReadFolderLocation(maker)});
+    swapPage.clear();
+
+    EXPECT_TRUE(swapped) << "the page was not swapped at its open";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFileBytes(GetOutsidePath(target)).value_or("<unreadable>"), kOutsideBytes);
+    EXPECT_TRUE(::MoveFileW(folder.c_str(), spareFolder.c_str()));
+    EXPECT_TRUE(::MoveFileW((folder + L".real").c_str(), folder.c_str()));
+    EXPECT_EQ(ReadFileBytes(folder + L"\\page.htm").value_or("<unreadable>"), kOutsideBytes);
 }
 
 }  // namespace

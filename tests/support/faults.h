@@ -68,6 +68,7 @@ ORVET_FAULT_SEAM(__stdcall)  // on x86-64 the same type as __cdecl
     extern "C" decltype(::name) Wrap_##name __asm__(ORVET_FAULT_NAME("__wrap_", name, decoration));
 
 // A function reached through its import slot whose wrapper the test writes in full and stores in
-// Wrap_name.
-#define ORVET_FAULT_HOOK(name, decoration) \
+// Wrap_name; Real_name is the platform's own.
+#define ORVET_FAULT_HOOK(name, decoration)                                                           \
+    extern "C" decltype(&::name) Real_##name __asm__(ORVET_FAULT_SLOT("__real_", name, decoration)); \
     extern "C" decltype(&::name) Wrap_##name __asm__(ORVET_FAULT_SLOT("__wrap_", name, decoration));

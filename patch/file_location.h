@@ -1,0 +1,25 @@
+// Where an open file or folder really lies, read from its handle, for the checks that keep every write
+// of the patch inside the maker's folders. Win32 only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The "\\?\" form of a fully qualified path, which Windows takes literally: otherwise a trailing space or
+// dot is dropped from a name, and "aux", "nul" or "con.a" open a device. A path that is not fully
+// qualified has no literal form and is kept as it is.
+[[nodiscard]] std::wstring GetLiteralPath(const std::wstring& path);
+
+// What every open of a page or a folder passes as its flags: should a link lead to a named pipe, its
+// server may only identify this elevated process, never act as it.
+inline constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// The platform's final path of `handle`: the object held, after every link, junction and mount point,
+// with normalized long names and its drive ("\\?\C:\..."). False when it can't be told.
+[[nodiscard]] bool ReadHandleLocation(HANDLE handle, std::wstring& location);
+
+// Whether the file held by `file` lies within `folders` by every name it has: where the handle says it
+// lies, and, for a file with hard links, by each other name too. False when its names can't be told.
+[[nodiscard]] bool LiesWithinByEveryName(HANDLE file, const std::vector<std::wstring>& folders);
