@@ -249,4 +249,27 @@ TEST(FolderWalkTest, AgreesWithAWalkOfEveryPath) {
     EXPECT_GT(compared, static_cast<int>(kTrees) * 8 / 10);
 }
 
+// Inside is a folder itself or anything below it, by whole names, spelled as the platform spelled both.
+TEST(FolderWalkTest, LiesWithinTakesWholeNames) {
+    const std::vector<std::wstring> folders = {L"\\\\?\\C:\\ProgramData\\Halvern Corporation",
+                                               L"\\\\?\\D:\\"};
+    const struct {
+        const wchar_t* location;
+        bool within;
+    } cases[] = {
+        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation", true},
+        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation\\Orvet Care\\a.htm", true},
+        {L"\\\\?\\D:\\a.htm", true},  // a drive root ends in its own backslash
+        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation2\\a.htm", false},
+        {L"\\\\?\\C:\\ProgramData\\Halvern", false},
+        {L"\\\\?\\C:\\ProgramData", false},
+        {L"\\\\?\\c:\\programdata\\halvern corporation\\a.htm", false},
+        {L"\\\\?\\E:\\ProgramData\\Halvern Corporation\\a.htm", false},
+        {L"", false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(LiesWithin(cases[i].location, folders), cases[i].within) << "case " << i;
+    EXPECT_FALSE(LiesWithin(L"\\\\?\\D:\\a.htm", {}));
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files.h"
+#include "machine.h"
 #include "patch.h"
 #include "unique_handle.h"
 
@@ -255,6 +256,53 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"),
                   kLocal + "<html><head>" + kTag + "</head></html>")
             << c.name;
+    }
+}
+
+// A page is written only where every name it has lies inside the maker's folders (here the scratch
+// folder's "maker"): a hard link planted there to a page elsewhere leads to nothing, and a page outside,
+// read-only or not, is left as it is, its bit too.
+TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
+    const std::wstring maker = folder_ + L"\\maker";
+    const std::wstring outside = folder_ + L"\\outside";
+    for (const std::wstring& folder : {maker, outside})
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const std::vector<std::wstring> makerFolders = {ReadFolderLocation(maker)};
+    const std::string content = kInternet + "<html><head></head></html>";
+    const std::string patched = kLocal + "<html><head>" + kTag + "</head></html>";
+    const struct {
+        const char* name;
+        std::wstring page;    // what the walk would hand over
+        std::wstring target;  // the page's file, when the page is a hard link to it
+        DWORD attributes;
+        bool patched;
+    } cases[] = {
+        {"a hard link to a read-only page outside", maker + L"\\hard.htm", outside + L"\\system.htm",
+         kReadOnly, false},
+        {"a hard link to a page outside", maker + L"\\hard2.htm", outside + L"\\other.htm", 0, false},
+        {"a page outside", outside + L"\\plain.htm", {}, 0, false},
+        {"a read-only page outside", outside + L"\\readonly.htm", {}, kReadOnly | kHidden, false},
+        // Both names inside: Windows lists them and the page is patched. Wine can't list a file's names
+        // (FileHardLinkInformation is not implemented), so there it can't be told and is left alone.
+        {"two names inside", maker + L"\\twin.htm", maker + L"\\twin-original.htm", 0,
+         !machine::RunsUnderWine()},
+    };
+    for (const auto& c : cases) {
+        const std::wstring file = c.target.empty() ? c.page : c.target;
+        ASSERT_TRUE(WriteFileBytes(file, content)) << c.name;
+        if (!c.target.empty()) {
+            ASSERT_TRUE(::CreateHardLinkW(c.page.c_str(), file.c_str(), nullptr)) << c.name;
+        }
+        if (c.attributes != 0) {
+            ASSERT_TRUE(::SetFileAttributesW(file.c_str(), c.attributes)) << c.name;
+        }
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+
+        EXPECT_EQ(PatchDocument(c.page, makerFolders), c.patched ? 1 : 0) << c.name;
+        EXPECT_EQ(ReadFileBytes(file).value_or("<unreadable>"), c.patched ? patched : content) << c.name;
+        if (!c.patched) {
+            EXPECT_EQ(::GetFileAttributesW(file.c_str()), attributes) << c.name;
+        }
     }
 }
 

@@ -99,6 +99,41 @@ TEST(RunDecisionsTest, DriveRootIsEverythingUpToTheFirstBackslash) {
     EXPECT_EQ(GetDriveRoot(L"X:"), L"");
 }
 
+// Where a maker's folder lies against where its known folder lies: any link on the appended part moves it.
+TEST(RunDecisionsTest, AMakersFolderIsWhereItsPathSaysOrNowhere) {
+    const struct {
+        const wchar_t* place;
+        const wchar_t* known;
+        const wchar_t* tail;
+        bool at;
+    } cases[] = {
+        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
+         true},
+        {L"\\\\?\\C:\\ProgramData\\HALVERN corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
+         true},
+        {L"\\\\?\\C:\\Documentation\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide",
+         true},
+        // A redirected known folder counts as where it was redirected to.
+        {L"\\\\?\\D:\\Data\\Halvern Corporation", L"\\\\?\\D:\\Data", L"Halvern Corporation", true},
+        // A link on the way: elsewhere, or the same names below another folder.
+        {L"\\\\?\\C:\\Users\\x\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide", false},
+        {L"\\\\?\\C:\\x\\Documentation\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide",
+         false},
+        {L"\\\\?\\D:\\ProgramData\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
+         false},
+        {L"\\\\?\\C:\\ProgramDataX\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
+         false},
+        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation2", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
+         false},
+        {L"\\\\?\\C:\\ProgramData\\Halvern", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation", false},
+        // Nothing read: no place.
+        {L"", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation", false},
+        {L"\\Halvern Corporation", L"", L"Halvern Corporation", false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(IsPlaceAt(cases[i].place, cases[i].known, cases[i].tail), cases[i].at) << "case " << i;
+}
+
 TEST(RunDecisionsTest, StringTableBlockWalkStaysInsideTheBlock) {
     // Block 7 as the resource compiler lays it out: entries 7 and 9 filled, the other 14 empty.
     std::vector<wchar_t> block(7, 0);
