@@ -452,4 +452,64 @@ TEST(UpdateRunFaultTest, APageSwappedForALinkAtItsOpenIsLeftAsItIs) {
     EXPECT_EQ(ReadFileBytes(folder + L"\\page.htm").value_or("<unreadable>"), kOutsideBytes);
 }
 
+// The administrator's own token with its Administrators group for deny only and no privileges: a standard
+// user's rights, for planting what a standard user may. Empty when the platform can't make one.
+UniqueFileHandle MakeStandardUserToken() {
+    UniqueFileHandle own;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE,
+                            own.put()))
+        return {};
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return {};
+    SID_AND_ATTRIBUTES denied{administrators, 0};
+    UniqueFileHandle restricted;
+    if (!::CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &denied, 0, nullptr, 0, nullptr,
+                                 restricted.put()))
+        return {};
+    return restricted;
+}
+
+// What a standard user plants in a manual folder on Windows, where any user may: a junction of their own,
+// and an empty folder the installer made turned into one, both leading out. The run follows neither.
+TEST(UpdateRunFaultTest, JunctionsAStandardUserPlantsLeadNowhere) {
+    if (!machine::ReportsWorkstation())
+        GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
+    const std::wstring basic = machine::GetManualFolder(2);
+    const std::wstring outside = basic.substr(0, 3) + L"outside-planted";
+    const std::wstring page = basic + L"\\page.htm";
+    const std::wstring installerMade = basic + L"\\empty";
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, installerMade.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(WriteFileBytes(page, kOutsideBytes));
+    ASSERT_TRUE(WriteFileBytes(outside + L"\\target.htm", kOutsideBytes));
+    ASSERT_TRUE(::SetFileAttributesW((outside + L"\\target.htm").c_str(), FILE_ATTRIBUTE_READONLY));
+    const UniqueFileHandle user = MakeStandardUserToken();
+    ASSERT_TRUE(user) << ::GetLastError();
+    bool planted = false;
+    DWORD error = 0;
+    ASSERT_TRUE(::ImpersonateLoggedOnUser(user.get())) << ::GetLastError();
+    planted = MakeJunction(basic + L"\\a-planted", outside) && TurnIntoJunction(installerMade, outside);
+    error = ::GetLastError();
+    ASSERT_TRUE(::RevertToSelf());
+    const auto clear = [&] {
+        (void)::SetFileAttributesW((outside + L"\\target.htm").c_str(), FILE_ATTRIBUTE_NORMAL);
+        (void)DeleteTree(outside);
+        (void)machine::ClearMachine();
+    };
+    if (!planted && machine::RunsUnderWine()) {
+        clear();
+        GTEST_SKIP() << "Wine makes no junctions (error " << error << ")";
+    }
+    ASSERT_TRUE(planted) << "a standard user's junction: error " << error;
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
+
+    EXPECT_EQ(RunUpdate(), 0);
+    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"),
+              kLocal + "<html><head>" + kTag + "</head></html>");
+    EXPECT_EQ(ReadFileBytes(outside + L"\\target.htm").value_or("<unreadable>"), kOutsideBytes);
+    EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW((outside + L"\\target.htm").c_str())),
+              DWORD{FILE_ATTRIBUTE_READONLY});
+    clear();
+}
+
 }  // namespace

@@ -133,28 +133,27 @@ std::wstring MakeScratchFolder(std::wstring_view stem) {
 }
 
 bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+    if (TurnIntoJunction(link, target)) return true;
+    const DWORD error = ::GetLastError();
+    (void)::RemoveDirectoryW(link.c_str());
+    ::SetLastError(error);
+    return false;
+}
+
+bool TurnIntoJunction(const std::wstring& folder, const std::wstring& target) {
     const std::vector<BYTE> buffer = MountPointBuffer(target);
     if (buffer.empty()) {
         ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
-    DWORD error = ERROR_SUCCESS;
-    {
-        const UniqueFileHandle folder(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                                    nullptr));
-        DWORD returned = 0;
-        if (!folder ||
-            !::DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, const_cast<BYTE*>(buffer.data()),
-                               static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr)) {
-            error = ::GetLastError();
-        }
-    }
-    if (error == ERROR_SUCCESS) return true;
-    (void)::RemoveDirectoryW(link.c_str());
-    ::SetLastError(error);
-    return false;
+    const UniqueFileHandle handle(::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                nullptr));
+    DWORD returned = 0;
+    return handle &&
+           ::DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, const_cast<BYTE*>(buffer.data()),
+                             static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
 }
 
 bool MakeDirectorySymbolicLink(const std::wstring& link, const std::wstring& target) {

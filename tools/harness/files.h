@@ -47,6 +47,10 @@
 // otherwise no folder is left at `link` and GetLastError says why.
 [[nodiscard]] bool MakeJunction(const std::wstring& link, const std::wstring& target);
 
+// Turns the empty folder `folder` into a junction to `target`, as anyone who may write its data or
+// attributes may. True when done; otherwise GetLastError says why.
+[[nodiscard]] bool TurnIntoJunction(const std::wstring& folder, const std::wstring& target);
+
 // Makes `link` a directory symbolic link to `target`, fully qualified or relative to the folder that holds
 // `link`. Needs an administrator (or developer mode). True only when the link is there afterwards; a
 // platform that reports success and makes nothing gives false with ERROR_NOT_SUPPORTED.
