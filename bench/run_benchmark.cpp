@@ -3,8 +3,10 @@
 // the updater, generates the tree afresh before each of the two programs, times each program from its
 // start to its exit, and samples its peak memory while it runs.
 //
-// Usage: run_benchmark --exe EXE --floor FLOOR [--pages N] [--repeats R] [--big-page-mib M]
-// With --big-page-mib, one more page of M MiB that needs both changes joins the tree.
+// Usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--pages N] [--repeats R] [--big-page-mib
+// M] With --big-page-mib, one more page of M MiB that needs both changes joins the tree. With --against,
+// another build of the update run takes the floor's place, started and checked as the update run is: the two
+// executables of a change, in one run.
 #include <windows.h>
 
 #include <psapi.h>
@@ -148,7 +150,8 @@ bool ResetTree(const std::wstring& root) {
     return DeleteTree(root);
 }
 
-int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, int repeats, int bigPageMiB) {
+int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorIsUpdate, int pages,
+                 int repeats, int bigPageMiB) {
     if (!machine::ClearMachine() || machine::SetReportedWindows(L"win81") != ERROR_SUCCESS ||
         machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")) !=
             ERROR_SUCCESS ||
@@ -186,9 +189,10 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, int pages, 
                 totalBytes += page.size;
             }
             std::optional<Measurement>& run = exeTurn ? exeRun : floorRun;
-            run = exeTurn ? Measure(exe, L"") : Measure(floor, L"\"" + root + L"\"");
+            run = exeTurn || floorIsUpdate ? Measure(exeTurn ? exe : floor, L"")
+                                           : Measure(floor, L"\"" + root + L"\"");
             if (!run) return 1;
-            const int wrong = CountWrongPages(*tree, exeTurn);
+            const int wrong = CountWrongPages(*tree, exeTurn || floorIsUpdate);
             if (wrong != 0) {
                 std::fprintf(stderr, "%s left %d pages wrong\n", exeTurn ? "the update run" : "the floor",
                              wrong);
@@ -234,14 +238,16 @@ int main() try {
     if (!owned) return 2;
     wchar_t** arguments = owned.get();
     std::wstring exe, floor;
+    bool floorIsUpdate = false;
     int pages = 1000, repeats = 3, bigPageMiB = 0;
     for (int i = 1; i + 1 < count; i += 2) {
         const std::wstring option = arguments[i];
         const std::wstring value = arguments[i + 1];
         if (option == L"--exe") {
             exe = ToWindowsPath(value);
-        } else if (option == L"--floor") {
+        } else if (option == L"--floor" || option == L"--against") {
             floor = ToWindowsPath(value);
+            floorIsUpdate = option == L"--against";
         } else if (option == L"--pages") {
             pages = std::stoi(value);
         } else if (option == L"--repeats") {
@@ -256,10 +262,11 @@ int main() try {
     if (exe.empty() || floor.empty() || pages < 1 || repeats < 1 || count % 2 == 0) {
         std::fprintf(
             stderr,
-            "usage: run_benchmark --exe EXE --floor FLOOR [--pages N] [--repeats R] [--big-page-mib M]\n");
+            "usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--pages N] [--repeats R] "
+            "[--big-page-mib M]\n");
         return 2;
     }
-    return RunBenchmark(exe, floor, pages, repeats, bigPageMiB);
+    return RunBenchmark(exe, floor, floorIsUpdate, pages, repeats, bigPageMiB);
 } catch (const std::exception& error) {
     std::fprintf(stderr, "run_benchmark: %s\n", error.what());
     return 2;

@@ -74,23 +74,21 @@ bool ReadHandleLocation(HANDLE handle, std::wstring& location) {
     return false;
 }
 
-bool LiesWithinByEveryName(HANDLE file, const std::vector<std::wstring>& folders) {
+bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders) {
     std::wstring location;
     if (!ReadHandleLocation(file, location) || !LiesWithin(location, folders)) return false;
-    FILE_STANDARD_INFO standard{};
-    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
-    if (standard.NumberOfLinks <= 1) return true;
+    if (links <= 1) return true;
 
     // A hard link planted inside would otherwise lead the patch to a file that lies elsewhere too. Each
     // name is its folder, found by its id on this volume, and the name in it.
     std::vector<LONGLONG> buffer;
     if (!ReadLinkEntries(file, buffer)) return false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-    const auto* links = reinterpret_cast<const LinksInformation*>(bytes);
-    if (links->entriesReturned == 0) return false;
+    const auto* names = reinterpret_cast<const LinksInformation*>(bytes);
+    if (names->entriesReturned == 0) return false;
     const std::size_t size = buffer.size() * sizeof(LONGLONG);
     std::size_t offset = offsetof(LinksInformation, entry);
-    for (ULONG i = 0; i < links->entriesReturned; ++i) {
+    for (ULONG i = 0; i < names->entriesReturned; ++i) {
         if (offset + sizeof(LinkEntry) > size) return false;
         const auto* entry = reinterpret_cast<const LinkEntry*>(bytes + offset);
         FILE_ID_DESCRIPTOR id{};

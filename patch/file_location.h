@@ -20,6 +20,7 @@ inline constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENT
 // with normalized long names and its drive ("\\?\C:\..."). False when it can't be told.
 [[nodiscard]] bool ReadHandleLocation(HANDLE handle, std::wstring& location);
 
-// Whether the file held by `file` lies within `folders` by every name it has: where the handle says it
-// lies, and, for a file with hard links, by each other name too. False when its names can't be told.
-[[nodiscard]] bool LiesWithinByEveryName(HANDLE file, const std::vector<std::wstring>& folders);
+// Whether the file held by `file`, which has `links` names, lies within `folders` by every one of them:
+// where the handle says it lies, and, for a file with hard links, by each other name too. False when its
+// names can't be told.
+[[nodiscard]] bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders);

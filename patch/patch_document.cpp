@@ -70,14 +70,14 @@ template <typename Undo>
     return true;
 }
 
-int PatchOpenDocument(HANDLE document) {
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(document, &size) || size.QuadPart > kMaxDocumentSize) return 0;
+// `size` was read through `document` or another handle since it was opened exclusively.
+int PatchOpenDocument(HANDLE document, LONGLONG size) {
+    if (size < 0 || size > kMaxDocumentSize) return 0;
 
     // The whole document is the text, NUL bytes included, so every write covers text bytes only. The
     // room for both edits is taken up front and both work in place: one copy of the page in memory.
     // The file pointer stands at the start: nothing was read yet.
-    const auto length = static_cast<std::size_t>(size.QuadPart);
+    const auto length = static_cast<std::size_t>(size);
     std::string text;
     text.reserve(length + kMaxGrowth);
     text.resize(length);
@@ -102,6 +102,17 @@ int PatchOpenDocument(HANDLE document) {
     return 1;
 }
 
+// Whether the page held by `file` lies inside the maker's folders by every name it has, and then its size.
+[[nodiscard]] bool InspectPage(HANDLE file, const std::vector<std::wstring>& makerFolders, LONGLONG& size) {
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        !LiesWithinByEveryName(file, standard.NumberOfLinks, makerFolders)) {
+        return false;
+    }
+    size = standard.EndOfFile.QuadPart;
+    return true;
+}
+
 // The attribute word, read and written through a handle: never by path, which could name another file
 // by the time it is resolved again.
 [[nodiscard]] bool ReadAttributes(HANDLE file, DWORD& attributes) noexcept {
@@ -121,38 +132,37 @@ int PatchOpenDocument(HANDLE document) {
 int PatchDocumentUnguarded(const std::wstring& path, const std::vector<std::wstring>& makerFolders) {
     // Read and write, no sharing, as the platform's read-write open grants it: nobody else reads or
     // writes the document meanwhile, and one that somebody holds open can't be opened here. Where the
-    // page lies is judged on this handle, the one every write goes through.
+    // page lies is judged on this handle, the one every write goes through. A page opened so has no
+    // read-only bit to clear: Windows opens no read-only file for writing.
     UniqueFileHandle document(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, kNoImpersonation, nullptr));
     UniqueFileHandle page;
     DWORD attributes = 0;
+    LONGLONG size = 0;
     if (document) {
-        if (!LiesWithinByEveryName(document.get(), makerFolders) ||
-            !ReadAttributes(document.get(), attributes))
-            return 0;
+        if (!InspectPage(document.get(), makerFolders, size)) return 0;
     } else {
-        // Windows opens no read-only file for writing. Attribute access opens it whatever its sharing;
-        // the bit is cleared through that handle, once it has passed the check, and the document is
-        // opened again through it, with no second look-up of the path.
+        // A read-only page: attribute access opens it whatever its sharing; the bit is cleared through
+        // that handle, once it has passed the check, and the document is opened again through it, with
+        // no second look-up of the path.
         page.reset(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, kNoImpersonation, nullptr));
-        if (!page || !LiesWithinByEveryName(page.get(), makerFolders) ||
-            !ReadAttributes(page.get(), attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        if (!page || !InspectPage(page.get(), makerFolders, size) ||
+            !ReadAttributes(page.get(), attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+            !WriteAttributes(page.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
             return 0;
         }
-    }
-    const HANDLE attributeHandle = page ? page.get() : document.get();
-    const bool readOnlyCleared = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnlyCleared && !WriteAttributes(attributeHandle, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
-        return 0;
-    if (!document) {
         document.reset(::ReOpenFile(page.get(), GENERIC_READ | GENERIC_WRITE, 0, kNoImpersonation));
-        if (!document) return 0;
+        // The size again, now that nobody else can write: before, somebody could.
+        LARGE_INTEGER exclusiveSize{};
+        if (!document || !::GetFileSizeEx(document.get(), &exclusiveSize)) return 0;
+        size = exclusiveSize.QuadPart;
     }
 
-    if (PatchOpenDocument(document.get()) == 0) return 0;
-    if (readOnlyCleared && !WriteAttributes(attributeHandle, attributes)) return 0;
+    if (PatchOpenDocument(document.get(), size) == 0) return 0;
+    // The cleared read-only bit goes back while the document is still open.
+    if (page && !WriteAttributes(page.get(), attributes)) return 0;
     return 1;
 }
 
