@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "machine.h"
-#include "unique_handle.h"
 
 namespace {
 
@@ -121,25 +121,16 @@ std::optional<Measurement> Measure(const std::wstring& exe, const std::wstring& 
             result.peakPagefile = std::max(result.peakPagefile, counters.PeakPagefileUsage);
         }
     };
-    LARGE_INTEGER frequency{}, start{}, stop{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
     std::wstring failure;
-    const std::optional<DWORD> code = machine::RunToExit(exe, arguments, kRunTimeoutMs, failure, sample);
-    ::QueryPerformanceCounter(&stop);
+    std::optional<DWORD> code;
+    result.milliseconds =
+        TimeMilliseconds([&] { code = machine::RunToExit(exe, arguments, kRunTimeoutMs, failure, sample); });
     if (!code || *code != 0) {
         std::fwprintf(stderr, L"%ls: %ls\n", exe.c_str(),
                       code ? (L"exit code " + std::to_wstring(*code)).c_str() : failure.c_str());
         return std::nullopt;
     }
-    result.milliseconds = double(stop.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
     return result;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 double KiB(SIZE_T bytes) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_support.h"
 #include "unique_handle.h"
 
 namespace {

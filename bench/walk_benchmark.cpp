@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "patch.h"
 #include "unique_handle.h"
 
@@ -34,28 +35,6 @@ int ListTree(const std::wstring& folder) {
     return listed;
 }
 
-double Milliseconds(LARGE_INTEGER start, LARGE_INTEGER stop) {
-    LARGE_INTEGER frequency{};
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(stop.QuadPart - start.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
-}
-
-template <typename Run>
-double Time(Run run) {
-    LARGE_INTEGER start{};
-    LARGE_INTEGER stop{};
-    ::QueryPerformanceCounter(&start);
-    run();
-    ::QueryPerformanceCounter(&stop);
-    return Milliseconds(start, stop);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Times `first` and `second` in alternating rounds, each going first in every other round so that
 // neither always finds the other's caches; false when `check` fails on a round.
 template <typename First, typename Second, typename Check>
@@ -66,9 +45,9 @@ bool Compare(const char* firstName, const char* secondName, int rounds, First fi
     std::vector<double> secondTimes;
     for (int round = 0; round < rounds; ++round) {
         double secondTime = 0;
-        if (round % 2 == 1) secondTime = Time(second);
-        const double firstTime = Time(first);
-        if (round % 2 == 0) secondTime = Time(second);
+        if (round % 2 == 1) secondTime = TimeMilliseconds(second);
+        const double firstTime = TimeMilliseconds(first);
+        if (round % 2 == 0) secondTime = TimeMilliseconds(second);
         if (!check()) return false;
         firstTimes.push_back(firstTime);
         secondTimes.push_back(secondTime);

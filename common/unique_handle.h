@@ -1,12 +1,11 @@
 // One owner for every kind of Win32 handle: the traits name the invalid value and the closer. Buffers
-// and streams that the platform or the runtime hands over get a std::unique_ptr with their releaser.
+// that the platform hands over get a std::unique_ptr with their releaser.
 #pragma once
 
 #include <windows.h>
 
 #include <objbase.h>
 
-#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -72,19 +71,8 @@ struct RegKeyTraits {
 };
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
-struct CloseStream {
-    void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-using UniqueStream = std::unique_ptr<std::FILE, CloseStream>;
-
 // Text the platform allocated with CoTaskMemAlloc (SHGetKnownFolderPath's path).
 struct FreeCoTaskMem {
     void operator()(wchar_t* text) const noexcept { ::CoTaskMemFree(text); }
 };
 using UniqueCoTaskMemText = std::unique_ptr<wchar_t, FreeCoTaskMem>;
-
-// An array the platform allocated with LocalAlloc (CommandLineToArgvW's arguments).
-struct FreeLocal {
-    void operator()(wchar_t** arguments) const noexcept { ::LocalFree(arguments); }
-};
-using UniqueLocalArguments = std::unique_ptr<wchar_t*, FreeLocal>;

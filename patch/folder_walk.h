@@ -1,6 +1,22 @@
 // The decisions of the manual folder walk: what to list, what to patch and what the walk yields.
-// Platform-neutral, no I/O: the platform lists a folder, reads a directory's identity and patches a
-// page, by paths in the ordinary form, measured as the walk measures them.
+// Platform-neutral, no I/O: the platform lists a folder, reads a directory's identity, tells whether a
+// directory lies inside the folders the walk may write in, and patches a page.
+//
+// The walk is a shortest-path search. What it must yield is what a plain depth-first walk of every path
+// would: each folder yields what its last handled entry yields, a cycle yields 0 where it closes, and a
+// path beyond Windows' limit can't be listed or opened. Done literally, that walk follows links into 2^n
+// paths through a ladder of n levels that each hold two links to the next, and a cycle ends only at the
+// path limit. So this walk lists each directory once instead, in the order of the length of its shortest
+// path from the top folder (Dijkstra's order, kept as one bucket per path length: every step down adds a
+// backslash and a name), and patches a directory's pages when it lists it. It rests on two facts:
+// - A page is reachable within the limits exactly when it is by its shortest path, which visits no
+//   directory twice: so listing each directory once, by its shortest path, patches every such page once.
+// - A folder yields what its last handled entry yields: so what the top folder yields from every path is
+//   found by following one chain of last entries, at the lengths of the paths along it, once everything
+//   is listed.
+// The path limit's contract: every listing, identity and page open takes its path literally ("\\?\"),
+// but lengths are measured as the ordinary form would be: a folder is listed only where its ordinary
+// pattern (its path and "\*.*") fits in kLongestPath, and a page is patched only where its path does.
 #pragma once
 
 #include <cstddef>
@@ -56,8 +72,8 @@ class FolderWalkPlatform {
 
 // Walks `folder` and everything below it, links included, with the results of a depth-first walk of
 // every path: each folder yields what its last handled entry (a directory whose name doesn't begin
-// with a dot, or a page) yields; a folder whose pattern ("\*.*" appended) or a page whose path is longer
-// than kLongestPath yields 0, and so does a directory met again on its own path (a cycle). Each
+// with a dot, or a page) yields; a folder whose ordinary pattern ("\*.*" appended) or a page whose path
+// is longer than kLongestPath yields 0, and so does a directory met again on its own path (a cycle). Each
 // directory is listed once; each page that some path reaches within the limits is patched once, and no
 // other. A top folder, or a directory link, that does not lie inside yields 0 and is not listed; a
 // link that does is followed like any folder. Identities are read only once a link is met. A directory

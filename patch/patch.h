@@ -16,10 +16,8 @@
 [[nodiscard]] int PatchDocument(const std::wstring& path,
                                 const std::vector<std::wstring>& makerFolders) noexcept;
 
-// Walks `folder` (no trailing backslash) and everything below it, links inside `makerFolders` included,
-// and patches every ".htm"/".html" page that some path reaches within Windows' path limit, once. Returns
-// what a depth-first walk of every path yields: the result of the last entry handled in listing order, 0
-// when there was none; a directory met again on its own path (a cycle) yields 0, and so does a folder or
-// link that leads out of `makerFolders`. WalkFolderTree holds the rules.
+// Walks `folder` (no trailing backslash) and everything below it, links that stay inside `makerFolders`
+// included, patches every page it reaches once, and returns what the walk yields: WalkFolderTree in
+// folder_walk.h states the contract.
 [[nodiscard]] int PatchFolderTree(const std::wstring& folder,
                                   const std::vector<std::wstring>& makerFolders) noexcept;

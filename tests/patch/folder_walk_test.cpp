@@ -4,6 +4,7 @@
 // folders outside the ones the walk may write in, which only links lead to.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <optional>
 #include <random>
 #include <string>
@@ -247,6 +248,24 @@ TEST(FolderWalkTest, AgreesWithAWalkOfEveryPath) {
         ++compared;
     }
     EXPECT_GT(compared, static_cast<int>(kTrees) * 8 / 10);
+}
+
+// A page is known by its extension alone, as PathFindExtensionW finds it: the last dot, unless a space
+// or backslash follows it.
+TEST(FolderWalkTest, DocumentsAreKnownByTheirExtensionAlone) {
+    const struct {
+        const wchar_t* name;
+        bool document;
+    } names[] = {
+        {L"a.htm", true},        {L"b.html", true},       {L"c.HTM", true},        {L"d.HtMl", true},
+        {L".htm", true},         {L".hidden.html", true}, {L"e.tar.htm", true},    {L"f g.htm", true},
+        {L"h.htm.bak", false},   {L"i.xhtml", false},     {L"j.shtml", false},     {L"k.htmx", false},
+        {L"l.ht", false},        {L"m.html~", false},     {L"noextension", false}, {L"o.htm b", false},
+        {L"p.htm\u00a0", false}, {L"q.h\\tm", false},     {L"r.htm\\", false},     {L"", false},
+        {L"s.\u0130TM", false},  // folds A to Z only
+    };
+    for (const auto& n : names)
+        EXPECT_EQ(IsDocumentName(n.name), n.document) << std::string(n.name, n.name + std::wcslen(n.name));
 }
 
 // Inside is a folder itself or anything below it, by whole names, spelled as the platform spelled both.

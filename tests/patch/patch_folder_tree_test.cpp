@@ -158,17 +158,16 @@ TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
     for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(GetCaseFolder(i), cases[i]);
 }
 
+// The names a real file system must keep as they are for the walk to judge them (the whole table of names
+// is folder_walk_test's): a name that is all extension, spaces, a character outside ASCII.
 TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
     struct Name {
         const wchar_t* name;
         bool document;
     };
     const Name names[] = {
-        {L"a.htm", true},        {L"b.html", true},       {L"c.HTM", true},        {L"d.HtMl", true},
-        {L".htm", true},         {L".hidden.html", true}, {L"e.tar.htm", true},    {L"f g.htm", true},
-        {L"h.htm.bak", false},   {L"i.xhtml", false},     {L"j.shtml", false},     {L"k.htmx", false},
-        {L"l.ht", false},        {L"m.html~", false},     {L"noextension", false}, {L"o.htm b", false},
-        {L"p.htm\u00a0", false},
+        {L".htm", true},       {L"c.HTM", true},    {L"f g.htm", true},
+        {L"h.htm.bak", false}, {L"o.htm b", false}, {L"p.htm\u00a0", false},
     };
     std::vector<Entry> entries;
     for (const Name& name : names)
