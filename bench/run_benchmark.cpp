@@ -23,6 +23,7 @@
 
 #include "bench_support.h"
 #include "machine.h"
+#include "page_texts.h"
 
 namespace {
 
@@ -30,9 +31,6 @@ constexpr int kManualRow = 2;
 constexpr int kPagesPerChapter = 100;
 constexpr DWORD kRunTimeoutMs = 600'000;
 
-const std::string kZone = "<!-- saved from url=(0014)about:internet -->";
-const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
-const std::string kTag = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\" />";
 constexpr std::size_t kGrowth = 57;
 
 struct GeneratedPage {
@@ -143,9 +141,7 @@ bool ResetTree(const std::wstring& root) {
 
 int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorIsUpdate, int pages,
                  int repeats, int bigPageMiB) {
-    if (!machine::ClearMachine() || machine::SetReportedWindows(L"win81") != ERROR_SUCCESS ||
-        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")) !=
-            ERROR_SUCCESS ||
+    if (!machine::ClearMachine() || !machine::MakeEligible() ||
         machine::SetLaunchInstaller(1) != ERROR_SUCCESS) {
         std::fprintf(stderr, "can't set up the machine\n");
         return 1;

@@ -16,6 +16,8 @@ inline constexpr std::string_view kHeadTagLower = "<head>";
 inline constexpr std::string_view kHeadTagUpper = "<HEAD>";
 inline constexpr std::string_view kInternetZoneComment = "<!-- saved from url=(0014)about:internet -->";
 inline constexpr std::string_view kLocalMachineComment = "<!-- saved from url=(0016)http://localhost -->";
+static_assert(kCompatibilityTag.size() == 55 && kHeadTagLower.size() == 6 && kHeadTagUpper.size() == 6 &&
+              kInternetZoneComment.size() == 44 && kLocalMachineComment.size() == 46);
 
 // Builds the table from code-page lead-byte ranges: pairs of first and last byte, ended by a 0 pair
 // or by `count`, as the platform's code-page information lists them.

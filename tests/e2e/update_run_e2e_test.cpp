@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "page_texts.h"
 #include "text.h"
 #include "unique_handle.h"
 
@@ -18,10 +19,6 @@ namespace {
 
 constexpr DWORD kRunTimeoutMs = 60'000;
 constexpr DWORD kNotRun = 0xFFFFFFFF;
-
-const std::string kZone = "<!-- saved from url=(0014)about:internet -->";
-const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
-const std::string kTag = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\" />";
 
 // A page as installed and as the run must leave it.
 struct Page {
@@ -57,14 +54,6 @@ std::vector<Page> OnePagePerFolder() {
     return pages;
 }
 
-// The machine as the maker's products leave it: the Manual record in the view the tool reads.
-void MakeEligible(const wchar_t* windows = L"win81") {
-    ASSERT_EQ(machine::SetReportedWindows(windows), ERROR_SUCCESS);
-    ASSERT_EQ(
-        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
-        ERROR_SUCCESS);
-}
-
 class EndToEndTest : public ::testing::Test {
   protected:
     // Every scenario here but the eligibility table's needs a machine the gate accepts.
@@ -75,11 +64,8 @@ class EndToEndTest : public ::testing::Test {
     }
 
     void PrepareMachine() {
-        wchar_t buffer[MAX_PATH * 2];
-        const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
-        ASSERT_GT(length, 0u) << "ORVET_EXE names the executable under test";
-        ASSERT_LT(length, ARRAYSIZE(buffer));
-        exe_ = ToWindowsPath(std::wstring(buffer, length));
+        exe_ = machine::GetExecutableUnderTest();
+        ASSERT_FALSE(exe_.empty()) << "ORVET_EXE names the executable under test";
         ASSERT_NE(::GetFileAttributesW(exe_.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(exe_);
         ASSERT_TRUE(machine::ClearMachine());
         // Started by the updater: no notice may ever hold a run up.
@@ -233,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, EndToEndEligibilityTest, ::testing::ValuesIn(
                          });
 
 TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
-    MakeEligible();
+    ASSERT_TRUE(machine::MakeEligible());
     ASSERT_EQ(RunExe(), 0u);
     ExpectStamp("no folder");
     for (int row = 1; row <= 4; ++row) {
@@ -243,7 +229,7 @@ TEST_F(EndToEndTest, StampIsWrittenWhenNoFolderExists) {
 }
 
 TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
-    MakeEligible();
+    ASSERT_TRUE(machine::MakeEligible());
     static const wchar_t kOld[] = L"0.9.0.00001-preview";
     ASSERT_EQ(machine::WriteValue(machine::kStampRecord, machine::kNativeView, L"version", REG_EXPAND_SZ,
                                   kOld, sizeof kOld),
@@ -265,7 +251,7 @@ TEST_F(EndToEndTest, ExistingStampIsOverwritten) {
 TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
     EXPECT_EQ(machine::GetManualFolder(1), L"C:\\Documentation\\Orvet User Guide")
         << "row 1 is under the drive root";
-    MakeEligible();
+    ASSERT_TRUE(machine::MakeEligible());
     const std::string tagOnly =
         "<html>\r\n<HEAD>\r\n<title>Site</title>\r\n</HEAD>\r\n<body></body>\r\n</html>\r\n";
     const std::string tagDone =
@@ -291,7 +277,7 @@ TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
 }
 
 TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
-    MakeEligible();
+    ASSERT_TRUE(machine::MakeEligible());
     const std::vector<Page> pages = {{3, L"page.htm", NeedsBoth("Local site"), BothDone("Local site")}};
     Install(pages);
 
@@ -307,7 +293,7 @@ TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
 // In every folder the last page listed is held open without sharing, so every walk returns 0; the
 // pages before it are still patched and the run still succeeds.
 TEST_F(EndToEndTest, ExitCodeIsZeroWhenEveryWalkReturnsZero) {
-    MakeEligible();
+    ASSERT_TRUE(machine::MakeEligible());
     std::vector<Page> patched;
     std::vector<Page> held;
     for (int row = 1; row <= 4; ++row) {

@@ -52,9 +52,8 @@ class NoticeOnScreen : public testing::Test {
             GTEST_SKIP() << missing;
         if (!machine::ReportsWorkstation())
             GTEST_SKIP() << "Windows Server: the gate refuses the machine, so no run shows the notice";
-        const char* exe = std::getenv("ORVET_EXE");
-        ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        exe_ = ToWindowsPath(Widen(exe));
+        exe_ = machine::GetExecutableUnderTest();
+        ASSERT_FALSE(exe_.empty()) << "ORVET_EXE names the executable";
         SetUpEligibleMachine();
     }
 
@@ -66,10 +65,7 @@ class NoticeOnScreen : public testing::Test {
 
     void SetUpEligibleMachine() {
         ASSERT_TRUE(machine::ClearMachine());
-        ASSERT_EQ(machine::SetReportedWindows(L"win81"), ERROR_SUCCESS);
-        ASSERT_EQ(
-            machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
-            ERROR_SUCCESS);
+        ASSERT_TRUE(machine::MakeEligible());
     }
 
     static std::wstring PagePath(const wchar_t* name) { return machine::GetManualFolder(2) + L"\\" + name; }

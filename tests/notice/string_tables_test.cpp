@@ -50,11 +50,10 @@ std::optional<std::vector<std::wstring>> ParseBlock(const wchar_t* units, std::s
 class StringTables : public testing::Test {
   protected:
     void SetUp() override {
-        const char* exe = std::getenv("ORVET_EXE");
-        ASSERT_NE(exe, nullptr) << "ORVET_EXE names the executable";
-        const std::wstring path = ToWindowsPath(Widen(exe));
+        const std::wstring path = machine::GetExecutableUnderTest();
+        ASSERT_FALSE(path.empty()) << "ORVET_EXE names the executable";
         module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-        ASSERT_TRUE(module_) << exe << ": error " << ::GetLastError();
+        ASSERT_TRUE(module_) << Narrow(path) << ": error " << ::GetLastError();
     }
 
     std::vector<LANGID> Languages() const {

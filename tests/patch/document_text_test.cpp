@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "page_texts.h"
 
 using namespace std::string_literals;
 
@@ -30,10 +31,6 @@ bool IsCp932Trail(unsigned b) {
 std::string Byte(unsigned b) {
     return std::string(1, static_cast<char>(b));
 }
-
-const std::string kTag(kCompatibilityTag);
-const std::string kInternet(kInternetZoneComment);
-const std::string kLocal(kLocalMachineComment);
 
 struct EditCase {
     const char* name;
@@ -60,12 +57,13 @@ void ExpectEdits(Edit edit, const std::vector<EditCase>& cases, const LeadByteTa
 
 }  // namespace
 
+// The product's texts are the ones spelled apart in the tests (their lengths the product states itself).
 TEST(DocumentTextTest, FixedSequencesHaveTheirLengths) {
-    EXPECT_EQ(kCompatibilityTag.size(), 55u);
-    EXPECT_EQ(kHeadTagLower.size(), 6u);
-    EXPECT_EQ(kHeadTagUpper.size(), kHeadTagLower.size());
-    EXPECT_EQ(kInternetZoneComment.size(), 44u);
-    EXPECT_EQ(kLocalMachineComment.size(), 46u);
+    EXPECT_EQ(kCompatibilityTag, kTag);
+    EXPECT_EQ(kInternetZoneComment, kZone);
+    EXPECT_EQ(kLocalMachineComment, kLocal);
+    EXPECT_EQ(kHeadTagLower, "<head>");
+    EXPECT_EQ(kHeadTagUpper, "<HEAD>");
 }
 
 // The count in parentheses is the length of the URL that follows it.
@@ -138,17 +136,17 @@ TEST(DocumentTextTest, ReplaceInternetZoneComment) {
                 {
                     {"empty text", "", ""},
                     {"no comment", "<html><head></head></html>", "<html><head></head></html>"},
-                    {"comment first, no head", kInternet + "\r\n<html></html>", kLocal + "\r\n<html></html>"},
-                    {"comment at the end", "<html></html>" + kInternet, "<html></html>" + kLocal},
-                    {"two comments: only the first", kInternet + "x" + kInternet, kLocal + "x" + kInternet},
+                    {"comment first, no head", kZone + "\r\n<html></html>", kLocal + "\r\n<html></html>"},
+                    {"comment at the end", "<html></html>" + kZone, "<html></html>" + kLocal},
+                    {"two comments: only the first", kZone + "x" + kZone, kLocal + "x" + kZone},
                     {"local-machine comment already", kLocal + "<html></html>", kLocal + "<html></html>"},
-                    {"local-machine, then Internet-zone", kLocal + kInternet, kLocal + kLocal},
-                    {"comment cut short", kInternet.substr(0, 43), kInternet.substr(0, 43)},
+                    {"local-machine, then Internet-zone", kLocal + kZone, kLocal + kLocal},
+                    {"comment cut short", kZone.substr(0, 43), kZone.substr(0, 43)},
                     {"no space before the end", "<!-- saved from url=(0014)about:internet-->",
                      "<!-- saved from url=(0014)about:internet-->"},
                     {"upper-case comment", "<!-- SAVED FROM URL=(0014)ABOUT:INTERNET -->",
                      "<!-- SAVED FROM URL=(0014)ABOUT:INTERNET -->"},
-                    {"comment after a NUL byte", "\0"s + kInternet + "\0"s, "\0"s + kLocal + "\0"s},
+                    {"comment after a NUL byte", "\0"s + kZone + "\0"s, "\0"s + kLocal + "\0"s},
                 },
                 SingleByte());
 }
@@ -164,11 +162,11 @@ TEST(DocumentTextTest, BothEditsGrowTheTextAndShiftTheComment) {
     const Case cases[] = {
         {"neither", "<html><body></body></html>", 0, kNone},
         {"head only", "<html><head></head></html>", 55, kNone},
-        {"comment only", kInternet + "\r\n<html></html>", 2, 0},
-        {"comment before head", kInternet + "\r\n<html><head></head></html>", 57, 0},
-        {"comment after head", "<html><head>\r\n" + kInternet + "</head></html>", 57, 14 + 55},
+        {"comment only", kZone + "\r\n<html></html>", 2, 0},
+        {"comment before head", kZone + "\r\n<html><head></head></html>", 57, 0},
+        {"comment after head", "<html><head>\r\n" + kZone + "</head></html>", 57, 14 + 55},
         {"tag and local comment already", "<head>" + kTag + kLocal, 0, 61},
-        {"tag present, comment replaced", kTag + "<head>" + kInternet, 2, 61},
+        {"tag present, comment replaced", kTag + "<head>" + kZone, 2, 61},
     };
     for (const Case& c : cases) {
         std::string text = c.text;
@@ -233,14 +231,13 @@ TEST(DocumentTextTest, EditsUnderCodePage932) {
                      "<head>" + kTag + "<title>\x93\xFA\x96\x7B</title>"},
                 },
                 Cp932());
-    ExpectEdits(
-        ReplaceInternetZoneComment,
-        {
-            {"comment hidden by a lead byte", "\xE0" + kInternet, "\xE0" + kInternet},
-            {"hidden first, visible second", "\xE0" + kInternet + kInternet, "\xE0" + kInternet + kLocal},
-            {"comment after a double-byte char", "\x95\x5C" + kInternet, "\x95\x5C" + kLocal},
-        },
-        Cp932());
+    ExpectEdits(ReplaceInternetZoneComment,
+                {
+                    {"comment hidden by a lead byte", "\xE0" + kZone, "\xE0" + kZone},
+                    {"hidden first, visible second", "\xE0" + kZone + kZone, "\xE0" + kZone + kLocal},
+                    {"comment after a double-byte char", "\x95\x5C" + kZone, "\x95\x5C" + kLocal},
+                },
+                Cp932());
 }
 
 // On valid code page 932 text no sequence starts at a trail byte, so the stepping finds what a plain

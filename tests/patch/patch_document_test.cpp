@@ -15,17 +15,13 @@
 
 #include "files.h"
 #include "machine.h"
+#include "page_texts.h"
 #include "patch.h"
 #include "unique_handle.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-// Spelled out here rather than taken from the product, so that a wrong constant there shows.
-const std::string kTag = R"(<meta http-equiv="X-UA-Compatible" content="IE=edge" />)";
-const std::string kInternet = "<!-- saved from url=(0014)about:internet -->";
-const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
 
 constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
 constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
@@ -90,22 +86,22 @@ std::vector<GrowthCase> GrowthCases() {
         {"upper-case head", "<HTML><HEAD><TITLE>T</TITLE></HEAD></HTML>",
          "<HTML><HEAD>" + kTag + "<TITLE>T</TITLE></HEAD></HTML>"},
         {"ends with head", "<html><head>", "<html><head>" + kTag},
-        {"comment only", kInternet + "\r\n<html><body>x</body></html>",
+        {"comment only", kZone + "\r\n<html><body>x</body></html>",
          kLocal + "\r\n<html><body>x</body></html>"},
-        {"both", "<!DOCTYPE html>\n" + kInternet + "\n<html><head><title>T</title></head></html>\n",
+        {"both", "<!DOCTYPE html>\n" + kZone + "\n<html><head><title>T</title></head></html>\n",
          "<!DOCTYPE html>\n" + kLocal + "\n<html><head>" + kTag + "<title>T</title></head></html>\n"},
-        {"comment after head", "<html><head>" + kInternet + "</head></html>",
+        {"comment after head", "<html><head>" + kZone + "</head></html>",
          "<html><head>" + kTag + kLocal + "</head></html>"},
         {"already patched", kLocal + "<html><head>" + kTag + "</head></html>",
          kLocal + "<html><head>" + kTag + "</head></html>"},
-        {"tag present, comment not yet", kInternet + "<html><head>" + kTag + "</head></html>",
+        {"tag present, comment not yet", kZone + "<html><head>" + kTag + "</head></html>",
          kLocal + "<html><head>" + kTag + "</head></html>"},
         {"neither head nor comment", "<html><body>plain</body></html>", "<html><body>plain</body></html>"},
         {"empty", "", ""},
         // The whole document is its text: what stands after a NUL byte is searched and kept.
         {"head after a NUL", "<html>\0\0<head>x\0y</head>"s, "<html>\0\0<head>"s + kTag + "x\0y</head>"s},
-        {"comment after a NUL", "\0"s + kInternet + "\0"s, "\0"s + kLocal + "\0"s},
-        {"both after a NUL", "ab\0"s + kInternet + "<head>\0"s, "ab\0"s + kLocal + "<head>" + kTag + "\0"s},
+        {"comment after a NUL", "\0"s + kZone + "\0"s, "\0"s + kLocal + "\0"s},
+        {"both after a NUL", "ab\0"s + kZone + "<head>\0"s, "ab\0"s + kLocal + "<head>" + kTag + "\0"s},
         {"NUL, nothing to do", "<html>\0<body></body>\0"s, "<html>\0<body></body>\0"s},
         // Binary stream: no line-end or end-of-file byte means anything.
         {"bytes above 0x7F, CR, LF, Ctrl-Z",
@@ -132,9 +128,9 @@ TEST_F(PatchDocumentTest, FileGrowsByExactlyWhatItsEditsAdd) {
         std::size_t growth;
     } cases[] = {
         {"tag", "<head></head>", 55},
-        {"comment", kInternet, 2},
-        {"both", kInternet + "<head></head>", 57},
-        {"two comments, only the first replaced", kInternet + kInternet, 2},
+        {"comment", kZone, 2},
+        {"both", kZone + "<head></head>", 57},
+        {"two comments, only the first replaced", kZone + kZone, 2},
     };
     for (const auto& c : cases) {
         const std::wstring path = MakeDocument(c.before);
@@ -154,7 +150,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
         kSystem | kArchive,
         kHidden | kSystem,
     };
-    const std::string contents[] = {kInternet + "<head></head>", "", "<html>no change</html>"};
+    const std::string contents[] = {kZone + "<head></head>", "", "<html>no change</html>"};
     for (const DWORD word : words) {
         for (const std::string& content : contents) {
             // Only the first is rewritten; the others keep even their archive bit.
@@ -172,7 +168,7 @@ TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
         }
     }
     // The document was rewritten while its read-only bit was cleared, and holds both edits.
-    const std::wstring path = MakeDocument(kInternet + "<head></head>", kReadOnly | kHidden);
+    const std::wstring path = MakeDocument(kZone + "<head></head>", kReadOnly | kHidden);
     ASSERT_EQ(PatchDocument(path, inside_), 1);
     EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kLocal + "<head>" + kTag + "</head>");
 }
@@ -245,7 +241,7 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
         {"read-only, read, shared for read and write", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
          kReadOnly | kHidden},
     };
-    const std::string content = kInternet + "<html><head></head></html>";
+    const std::string content = kZone + "<html><head></head></html>";
     for (const auto& c : cases) {
         const std::wstring path = MakeDocument(content, c.attributes);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -274,7 +270,7 @@ TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
     for (const std::wstring& folder : {maker, outside})
         ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::vector<std::wstring> makerFolders = {ReadFolderLocation(maker)};
-    const std::string content = kInternet + "<html><head></head></html>";
+    const std::string content = kZone + "<html><head></head></html>";
     const std::string patched = kLocal + "<html><head>" + kTag + "</head></html>";
     const struct {
         const char* name;
@@ -326,7 +322,7 @@ TEST_F(PatchDocumentTest, YieldsZeroForWhatIsNoDocument) {
 // Sizes from 2 GiB up can't be told as a signed 32-bit count; 4 GiB + 100 would look like 100 bytes
 // to a 32-bit tell. The files are sparse: nothing but their first bytes takes room.
 TEST_F(PatchDocumentTest, RefusesDocumentsOf2GiBOrMore) {
-    const std::string start = kInternet + "<html><head>";
+    const std::string start = kZone + "<html><head>";
     const std::int64_t sizes[] = {std::int64_t{1} << 31, (std::int64_t{1} << 32) + 100};
     for (const std::int64_t size : sizes) {
         const std::wstring path = folder_ + L"\\large" + std::to_wstring(size) + L".htm";
@@ -414,7 +410,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
 
 TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
     const std::string head = "<html><head><title>T</title></head>";
-    const std::string both = kInternet + "<html><head>";
+    const std::string both = kZone + "<html><head>";
     const struct {
         const char* name;
         std::string before;
@@ -426,9 +422,9 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
         {"tag, partly fits", MakeSized(head, 2 * unit_ - 10), MakeSized(head, 2 * unit_ - 10),
          FILE_ATTRIBUTE_NORMAL, 55},
         {"tag, no room at all", MakeSized(head, unit_), MakeSized(head, unit_), FILE_ATTRIBUTE_NORMAL, 55},
-        {"comment, no room at all", MakeSized(kInternet, unit_), MakeSized(kInternet, unit_),
-         FILE_ATTRIBUTE_NORMAL, 2},
-        {"comment, one byte fits", MakeSized(kInternet, unit_ - 1), MakeSized(kInternet, unit_ - 1),
+        {"comment, no room at all", MakeSized(kZone, unit_), MakeSized(kZone, unit_), FILE_ATTRIBUTE_NORMAL,
+         2},
+        {"comment, one byte fits", MakeSized(kZone, unit_ - 1), MakeSized(kZone, unit_ - 1),
          FILE_ATTRIBUTE_NORMAL, 2},
         {"read-only, tag, no room", MakeSized(head, unit_), MakeSized(head, unit_), kReadOnly, 55},
         // Room for the tag but not for the 2 more bytes of the comment: the tag stays.

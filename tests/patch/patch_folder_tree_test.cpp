@@ -12,6 +12,7 @@
 
 #include "files.h"
 #include "machine.h"
+#include "page_texts.h"
 #include "patch.h"
 #include "text.h"
 #include "unique_handle.h"
@@ -20,7 +21,7 @@ namespace {
 
 // A page that needs the tag, and what it must become; spelled out so that a wrong tag shows.
 const std::string kPage = "<head></head>";
-const std::string kPatchedPage = R"(<head><meta http-equiv="X-UA-Compatible" content="IE=edge" /></head>)";
+const std::string kPatchedPage = "<head>" + kTag + "</head>";
 
 enum class Kind {
     Folder,
@@ -442,9 +443,8 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
         GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_TREES)";
     }
     // Two Internet-zone comments: a second patch would replace the second one too.
-    const std::string zone = "<!-- saved from url=(0014)about:internet -->";
-    const std::string page = "<head></head>" + zone + zone;
-    const std::string patchedOnce = kPatchedPage + "<!-- saved from url=(0016)http://localhost -->" + zone;
+    const std::string page = "<head></head>" + kZone + kZone;
+    const std::string patchedOnce = kPatchedPage + kLocal + kZone;
     // The ladder's bottom folder holds a page for each of its 128 lengths of path, named so that each
     // length puts another page beyond the limit; by the shortest path all lie within it.
     const std::wstring bottom = L"ladder-lengths\\a\\a\\a\\a\\a\\a\\a";

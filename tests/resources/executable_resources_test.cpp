@@ -17,6 +17,7 @@
 
 #include "files.h"
 #include "handles.h"
+#include "machine.h"
 #include "text.h"
 #include "version.h"
 
@@ -27,8 +28,8 @@ constexpr WORD kEnglishUs = 0x0409;
 // The build passes the Unix path of the executable; ORVET_EXE, when set, names another copy of it (the signed
 // one).
 std::wstring ExecutablePath() {
-    const char* const other = std::getenv("ORVET_EXE");
-    return ToWindowsPath(Widen(other != nullptr && *other != '\0' ? other : ORVET_UPDATE_EXE));
+    const std::wstring other = machine::GetExecutableUnderTest();
+    return other.empty() ? ToWindowsPath(Widen(ORVET_UPDATE_EXE)) : other;
 }
 
 UniqueModule LoadExecutable() {

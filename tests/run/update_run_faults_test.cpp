@@ -20,6 +20,7 @@
 
 #include "faults.h"
 #include "machine.h"
+#include "page_texts.h"
 #include "patch.h"
 #include "text.h"
 #include "unique_handle.h"
@@ -153,10 +154,6 @@ BOOL WINAPI WriteOrFail(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written
 decltype(&::WriteFile) Wrap_WriteFile = &WriteOrFail;
 
 namespace {
-
-const std::string kZone = "<!-- saved from url=(0014)about:internet -->";
-const std::string kLocal = "<!-- saved from url=(0016)http://localhost -->";
-const std::string kTag = "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\" />";
 
 struct Page {
     int row;
@@ -323,10 +320,9 @@ void ClearMachineLinks() {
     (void)DeleteTree(local.substr(0, local.rfind(L"\\Orvet Care")) + L"\\Shared");
 }
 
+// Eligible, and started by a user, so that the notice is asked for.
 void MakeEligible() {
-    ASSERT_EQ(
-        machine::WriteRecord(machine::kManualRecord, machine::kNativeView, std::wstring(L"3.0.0.08100")),
-        ERROR_SUCCESS);
+    ASSERT_TRUE(machine::MakeEligible());
     (void)::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, machine::kUpdaterKey, machine::kNativeView, 0);
 }
 

@@ -100,6 +100,18 @@ LSTATUS SetReportedWindows(const wchar_t* version) {
     return ::RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), size);
 }
 
+bool MakeEligible(const wchar_t* windows) {
+    return SetReportedWindows(windows) == ERROR_SUCCESS &&
+           WriteRecord(kManualRecord, kNativeView, std::wstring(L"3.0.0.08100")) == ERROR_SUCCESS;
+}
+
+std::wstring GetExecutableUnderTest() {
+    wchar_t buffer[MAX_PATH * 2];
+    const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
+    if (length == 0 || length >= ARRAYSIZE(buffer)) return {};
+    return ToWindowsPath(std::wstring(buffer, length));
+}
+
 LSTATUS WriteValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD type, const void* data,
                    DWORD size) {
     UniqueRegKey opened;

@@ -56,6 +56,15 @@ inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 // ERROR_NOT_SUPPORTED.
 [[nodiscard]] LSTATUS SetReportedWindows(const wchar_t* version);
 
+// The machine as the maker's products leave it for the run to accept: `windows` reported to the
+// executable (as SetReportedWindows takes it) and the Manual record at the accepted version, in the view
+// the tool reads. False when either can't be written.
+[[nodiscard]] bool MakeEligible(const wchar_t* windows = L"win81");
+
+// The executable under test, from ORVET_EXE (a Unix path under Wine is taken as Wine sees it); empty
+// when it is not set.
+[[nodiscard]] std::wstring GetExecutableUnderTest();
+
 // Creates the record `key` in `view`; with a version, also its "version" value as REG_SZ.
 [[nodiscard]] LSTATUS WriteRecord(const wchar_t* key, REGSAM view,
                                   const std::optional<std::wstring>& version);
