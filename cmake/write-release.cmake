@@ -12,7 +12,9 @@ foreach(required IN ITEMS OUT_DIR EXECUTABLES VERSION_HEADER MAP NOTICES_SCRIPT)
     endif()
 endforeach()
 
-set(product "Orvet Manual Contents Update")
+include(${CMAKE_CURRENT_LIST_DIR}/product.cmake)
+orvet_read_version_header("${VERSION_HEADER}")
+set(product "${ORVET_PRODUCT_NAME}")
 set(maker "Halvern Corporation")
 set(staging "${OUT_DIR}.partial")
 file(REMOVE_RECURSE "${OUT_DIR}" "${staging}")
@@ -34,11 +36,10 @@ if(count GREATER 1)
     list(APPEND executables "unsigned/${name}")
 endif()
 
-file(STRINGS "${VERSION_HEADER}" version_line REGEX "^#define ORVET_VERSION_TEXT \"[0-9.]+\"$")
-if(NOT version_line MATCHES "\"([0-9.]+)\"")
-    fail("no ORVET_VERSION_TEXT in ${VERSION_HEADER}")
+if(NOT ORVET_VERSION_TEXT MATCHES "^[0-9.]+$" OR NOT ORVET_PRODUCT_NAME)
+    fail("no ORVET_VERSION_TEXT or ORVET_PRODUCT_NAME in ${VERSION_HEADER}")
 endif()
-set(version "${CMAKE_MATCH_1}")
+set(version "${ORVET_VERSION_TEXT}")
 file(WRITE "${staging}/version.txt" "${version}\n")
 
 # --- Notices and the components they name ---------------------------------------------------------------
@@ -53,13 +54,8 @@ file(REMOVE "${components_file}")
 
 # --- The SPDX document ----------------------------------------------------------------------------------
 # Reproducible: created at SOURCE_DATE_EPOCH or else the last commit's time, named after the executable's hash.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-    execute_process(COMMAND git -C "${SOURCE_DIR}" log -1 --format=%ct OUTPUT_VARIABLE epoch
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-endif()
-if(NOT epoch MATCHES "^[0-9]+$")
+orvet_source_date_epoch(epoch "${SOURCE_DIR}")
+if(epoch STREQUAL "")
     fail("no creation time: set SOURCE_DATE_EPOCH (seconds since 1970) outside a git checkout")
 endif()
 set(ENV{SOURCE_DATE_EPOCH} "${epoch}")

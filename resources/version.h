@@ -1,5 +1,8 @@
-// The program's version: the version record carries it, and the run writes the same text as its stamp.
+// The program's name and version: the version record and the string tables carry them, the build names
+// the executable after the name, and the run writes its stamp under the name with the version text.
 #pragma once
+
+#define ORVET_PRODUCT_NAME "Orvet Manual Contents Update"
 
 #define ORVET_VERSION_NUMBERS 1, 0, 0, 10080
 #define ORVET_VERSION_TEXT "1.0.0.10080"

@@ -20,8 +20,7 @@ constexpr REGSAM kManualAccess = KEY_READ;
 constexpr REGSAM kCareAccess = KEY_READ | KEY_WOW64_64KEY;
 static_assert(kManualAccess == 0x20019 && kCareAccess == 0x20119);
 
-constexpr wchar_t kStampRecord[] =
-    L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\Orvet Manual Contents Update";
+constexpr wchar_t kStampRecord[] = L"SOFTWARE\\Halvern Corporation\\Shared Info\\AppDB\\" ORVET_PRODUCT_NAME;
 constexpr REGSAM kStampAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 static_assert(kStampAccess == 0x2001F);
 // The version record's own text, stored with its terminating NUL: 24 bytes.
