@@ -305,8 +305,7 @@ TEST_F(EndToEndTest, ExitCodeIsZeroWhenEveryWalkReturnsZero) {
     Install(held);
     std::vector<UniqueFileHandle> holds;
     for (const Page& page : held) {
-        holds.emplace_back(::CreateFileW(PagePath(page).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        holds.push_back(HoldOpen(PagePath(page)));
         ASSERT_TRUE(holds.back()) << Narrow(PagePath(page));
     }
 

@@ -172,8 +172,7 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
         for (const Page& page : scenario.pages) {
             WritePage(page.name);
             if (page.heldOpen) {
-                held.emplace_back(::CreateFileW(PagePath(page.name).c_str(), GENERIC_READ, 0, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                held.push_back(HoldOpen(PagePath(page.name)));
                 ASSERT_TRUE(held.back()) << "error " << ::GetLastError();
             }
         }

@@ -17,6 +17,7 @@
 #include "machine.h"
 #include "page_texts.h"
 #include "patch.h"
+#include "scratch_folder_test.h"
 #include "unique_handle.h"
 
 using namespace std::string_literals;
@@ -46,19 +47,16 @@ void SetLastWriteTime(const std::wstring& path, std::int64_t time) {
     ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &when));
 }
 
-class PatchDocumentTest : public ::testing::Test {
+class PatchDocumentTest : public ScratchFolderTest {
   protected:
+    PatchDocumentTest() : ScratchFolderTest(L"orvet-doc") {}
     void SetUp() override {
-        folder_ = MakeScratchFolder(L"orvet-doc");
-        ASSERT_FALSE(folder_.empty());
-        inside_ = {ReadFolderLocation(folder_)};
-    }
-    void TearDown() override {
-        if (!folder_.empty()) (void)DeleteTree(folder_);
+        ScratchFolderTest::SetUp();
+        inside_ = {ReadFolderLocation(scratch_)};
     }
 
     std::wstring MakeDocument(std::string_view bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-        const std::wstring path = folder_ + L"\\page" + std::to_wstring(++count_) + L".htm";
+        const std::wstring path = scratch_ + L"\\page" + std::to_wstring(++count_) + L".htm";
         EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
         if (attributes != FILE_ATTRIBUTE_NORMAL) {
             EXPECT_TRUE(::SetFileAttributesW(path.c_str(), attributes));
@@ -66,7 +64,6 @@ class PatchDocumentTest : public ::testing::Test {
         return path;
     }
 
-    std::wstring folder_;
     std::vector<std::wstring> inside_;  // the scratch folder stands for the maker's
     unsigned count_ = 0;
 };
@@ -265,8 +262,8 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
 // folder's "maker"): a hard link planted there to a page elsewhere leads to nothing, and a page outside,
 // read-only or not, is left as it is, its bit too.
 TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
-    const std::wstring maker = folder_ + L"\\maker";
-    const std::wstring outside = folder_ + L"\\outside";
+    const std::wstring maker = scratch_ + L"\\maker";
+    const std::wstring outside = scratch_ + L"\\outside";
     for (const std::wstring& folder : {maker, outside})
         ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::vector<std::wstring> makerFolders = {ReadFolderLocation(maker)};
@@ -309,9 +306,9 @@ TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
 }
 
 TEST_F(PatchDocumentTest, YieldsZeroForWhatIsNoDocument) {
-    const std::wstring directory = folder_ + L"\\folder.htm";
+    const std::wstring directory = scratch_ + L"\\folder.htm";
     ASSERT_TRUE(::CreateDirectoryW(directory.c_str(), nullptr));
-    const std::wstring paths[] = {folder_ + L"\\missing.htm", folder_ + L"\\missing\\page.htm", directory,
+    const std::wstring paths[] = {scratch_ + L"\\missing.htm", scratch_ + L"\\missing\\page.htm", directory,
                                   L""};
     for (const std::wstring& path : paths) {
         EXPECT_EQ(PatchDocument(path, inside_), 0) << std::string(path.begin(), path.end());
@@ -325,7 +322,7 @@ TEST_F(PatchDocumentTest, RefusesDocumentsOf2GiBOrMore) {
     const std::string start = kZone + "<html><head>";
     const std::int64_t sizes[] = {std::int64_t{1} << 31, (std::int64_t{1} << 32) + 100};
     for (const std::int64_t size : sizes) {
-        const std::wstring path = folder_ + L"\\large" + std::to_wstring(size) + L".htm";
+        const std::wstring path = scratch_ + L"\\large" + std::to_wstring(size) + L".htm";
         {
             UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -373,9 +370,9 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
         if (drive == nullptr || *drive == '\0')
             GTEST_SKIP() << "needs the full-drive driver (ORVET_FULL_DRIVE)";
         const std::string root = std::string(drive) + "\\";
-        folder_ = MakeUniqueFolder(std::wstring(root.begin(), root.end()), L"orvet-doc");
-        ASSERT_FALSE(folder_.empty());
-        inside_ = {ReadFolderLocation(folder_)};
+        scratch_ = MakeUniqueFolder(std::wstring(root.begin(), root.end()), L"orvet-doc");
+        ASSERT_FALSE(scratch_.empty());
+        inside_ = {ReadFolderLocation(scratch_)};
         SYSTEM_INFO system{};
         ::GetSystemInfo(&system);
         // The RAM disk hands out room in pages.
@@ -384,7 +381,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
 
     // Takes every byte that is left on the drive.
     void FillDrive() {
-        UniqueFileHandle filler(::CreateFileW((folder_ + L"\\filler.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+        UniqueFileHandle filler(::CreateFileW((scratch_ + L"\\filler.bin").c_str(), GENERIC_WRITE, 0, nullptr,
                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(filler);
         const std::string block(unit_, 'f');
@@ -396,7 +393,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
             }
         }
         ULARGE_INTEGER free{};
-        ASSERT_TRUE(::GetDiskFreeSpaceExW(folder_.c_str(), &free, nullptr, nullptr));
+        ASSERT_TRUE(::GetDiskFreeSpaceExW(scratch_.c_str(), &free, nullptr, nullptr));
         ASSERT_EQ(free.QuadPart, 0u) << "the drive still has room";
     }
 
@@ -453,7 +450,7 @@ TEST_F(PatchDocumentFullDriveTest, LeavesTheDocumentAsItWasWhenAWriteFails) {
             EXPECT_EQ(now & kReadOnly, 0u);
         }
 
-        ASSERT_TRUE(::DeleteFileW((folder_ + L"\\filler.bin").c_str()));
+        ASSERT_TRUE(::DeleteFileW((scratch_ + L"\\filler.bin").c_str()));
         // With room again, the same document is patched to the end.
         EXPECT_EQ(PatchDocument(path, inside_), 1);
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth);

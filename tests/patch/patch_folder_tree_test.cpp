@@ -14,6 +14,7 @@
 #include "machine.h"
 #include "page_texts.h"
 #include "patch.h"
+#include "scratch_folder_test.h"
 #include "text.h"
 #include "unique_handle.h"
 
@@ -75,7 +76,7 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
         const std::wstring path = folder + L'\\' + entry.path;
         attributesBefore.push_back(::GetFileAttributesW(path.c_str()));
         if (entry.kind != Kind::HeldPage) continue;
-        held.emplace_back(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        held.push_back(HoldOpen(path));
         ASSERT_TRUE(held.back()) << "hold " << path << ": " << ::GetLastError();
     }
 
@@ -101,16 +102,12 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
     }
 }
 
-class PatchFolderTreeTest : public ::testing::Test {
+class PatchFolderTreeTest : public ScratchFolderTest {
   protected:
+    PatchFolderTreeTest() : ScratchFolderTest(L"orvet-walk") {}
     void SetUp() override {
-        scratch_ = MakeScratchFolder(L"orvet-walk");
-        ASSERT_FALSE(scratch_.empty());
+        ScratchFolderTest::SetUp();
         inside_ = {ReadFolderLocation(scratch_)};
-    }
-    // By its literal name, so that folders named "y " or "y." go too.
-    void TearDown() override {
-        if (!scratch_.empty()) (void)DeleteTree(L"\\\\?\\" + scratch_);
     }
 
     // A fresh folder for each case of a table.
@@ -118,12 +115,28 @@ class PatchFolderTreeTest : public ::testing::Test {
         return scratch_ + L"\\case" + std::to_wstring(index);
     }
 
-    std::wstring scratch_;
     std::vector<std::wstring> inside_;  // the scratch folder stands for the maker's
 };
 
+// `levels` levels, each with a page and a sibling folder listed after it that holds another.
+std::vector<Entry> GetEveryDepthEntries(int levels) {
+    std::vector<Entry> entries;
+    std::wstring path;
+    for (int level = 1; level <= levels; ++level) {
+        path += (path.empty() ? L"" : L"\\") + std::wstring(L"level") + std::to_wstring(level);
+        entries.push_back({path, Kind::Folder});
+        entries.push_back({path + L"\\page.htm", Kind::Page});
+        entries.push_back({path + L"\\side", Kind::Folder});
+        entries.push_back({path + L"\\side\\page.html", Kind::Page});
+    }
+    return entries;
+}
+
 TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
     using K = Kind;
+    constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
+    constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
+    constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
     const std::vector<TreeCase> cases = {
         {"only . and ..", {}, 0},
         {"page, then an empty folder", {{L"a.htm", K::Page}, {L"b", K::Folder}}, 0},
@@ -155,6 +168,32 @@ TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
         {"good page, then a folder that holds only a dot folder",
          {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\.svn", K::Folder}, {L"b\\.svn\\c.htm", K::LeftAlone}},
          0},
+        // Only directories are passed over for a leading dot, however the rest of the name reads.
+        {"dot folders are not entered however they are named",
+         {{L".git", K::Folder},
+          {L".git\\a.htm", K::LeftAlone},
+          {L".htm", K::Folder},
+          {L".htm\\b.htm", K::LeftAlone},
+          {L"..more", K::Folder},
+          {L"..more\\c.htm", K::LeftAlone},
+          {L".page.html", K::Page},
+          {L"plain", K::Folder},
+          {L"plain\\.inner", K::Folder},
+          {L"plain\\.inner\\d.htm", K::LeftAlone},
+          {L"plain\\e.htm", K::Page}},
+         1},
+        {"hidden, system and read-only entries are handled like any other",
+         {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
+          {L"hidden.htm", K::Page, kHidden},
+          {L"hs", K::Folder, kHidden | kSystem},
+          {L"hs\\in.htm", K::Page},
+          {L"readonly.htm", K::Page, kReadOnly},
+          {L"ro", K::Folder, kReadOnly},
+          {L"ro\\in.htm", K::Page, kReadOnly},
+          {L"system.htm", K::Page, kSystem}},
+         1},
+        // A sibling folder listed after each page, so that each level's result comes from below.
+        {"documents are reached at every depth", GetEveryDepthEntries(12), 1},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(GetCaseFolder(i), cases[i]);
 }
@@ -175,54 +214,6 @@ TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
         entries.push_back({name.name, name.document ? Kind::Page : Kind::LeftAlone});
     // The last document listed, "f g.htm", patches well.
     WalkCase(GetCaseFolder(0), {"extensions", entries, 1});
-}
-
-TEST_F(PatchFolderTreeTest, DotFoldersAreNotEnteredHoweverTheyAreNamed) {
-    using K = Kind;
-    WalkCase(GetCaseFolder(0), {"dot folders",
-                                {{L".git", K::Folder},
-                                 {L".git\\a.htm", K::LeftAlone},
-                                 {L".htm", K::Folder},
-                                 {L".htm\\b.htm", K::LeftAlone},
-                                 {L"..more", K::Folder},
-                                 {L"..more\\c.htm", K::LeftAlone},
-                                 {L".page.html", K::Page},
-                                 {L"plain", K::Folder},
-                                 {L"plain\\.inner", K::Folder},
-                                 {L"plain\\.inner\\d.htm", K::LeftAlone},
-                                 {L"plain\\e.htm", K::Page}},
-                                1});
-}
-
-TEST_F(PatchFolderTreeTest, HiddenSystemAndReadOnlyEntriesAreHandledLikeAnyOther) {
-    using K = Kind;
-    constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
-    constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
-    constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
-    WalkCase(GetCaseFolder(0), {"attributes",
-                                {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
-                                 {L"hidden.htm", K::Page, kHidden},
-                                 {L"hs", K::Folder, kHidden | kSystem},
-                                 {L"hs\\in.htm", K::Page},
-                                 {L"readonly.htm", K::Page, kReadOnly},
-                                 {L"ro", K::Folder, kReadOnly},
-                                 {L"ro\\in.htm", K::Page, kReadOnly},
-                                 {L"system.htm", K::Page, kSystem}},
-                                1});
-}
-
-TEST_F(PatchFolderTreeTest, ReachesDocumentsAtEveryDepth) {
-    std::vector<Entry> entries;
-    std::wstring path;
-    for (int level = 1; level <= 12; ++level) {
-        path += (path.empty() ? L"" : L"\\") + std::wstring(L"level") + std::to_wstring(level);
-        entries.push_back({path, Kind::Folder});
-        entries.push_back({path + L"\\page.htm", Kind::Page});
-        // A sibling folder listed after each page, so that each level's result comes from below.
-        entries.push_back({path + L"\\side", Kind::Folder});
-        entries.push_back({path + L"\\side\\page.html", Kind::Page});
-    }
-    WalkCase(GetCaseFolder(0), {"depth", entries, 1});
 }
 
 TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
@@ -283,19 +274,14 @@ std::wstring GetEnvironmentValue(const wchar_t* name) {
 // literal path, so that "y." is not taken for "y".
 int CountDirectoryLinks(const std::wstring& folder) {
     int links = 0;
-    WIN32_FIND_DATAW entry{};
-    const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!listing) return -1;
-    do {
-        const std::wstring name = entry.cFileName;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." || name == L"..")
-            continue;
+    for (const WIN32_FIND_DATAW& entry : ListFolder(folder)) {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             ++links;
         } else {
-            links += CountDirectoryLinks(folder + L'\\' + name);
+            links += CountDirectoryLinks(folder + L'\\' + entry.cFileName);
         }
-    } while (::FindNextFileW(listing.get(), &entry));
+    }
     return links;
 }
 

@@ -220,18 +220,14 @@ void ExpectOutsidePagesUnchanged() {
 
 // Every file and folder below `folder`; links are listed, not followed.
 void ListTree(const std::wstring& folder, std::set<std::wstring>& paths) {
-    WIN32_FIND_DATAW entry{};
-    const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!listing) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        paths.insert(folder + L'\\' + name);
+    for (const WIN32_FIND_DATAW& entry : ListFolder(folder)) {
+        const std::wstring path = folder + L'\\' + entry.cFileName;
+        paths.insert(path);
         if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
             FILE_ATTRIBUTE_DIRECTORY) {
-            ListTree(folder + L'\\' + name, paths);
+            ListTree(path, paths);
         }
-    } while (::FindNextFileW(listing.get(), &entry));
+    }
 }
 
 std::set<std::wstring> ListMachine() {

@@ -9,14 +9,18 @@
 
 #include "files.h"
 #include "machine.h"
+#include "scratch_folder_test.h"
 #include "unique_handle.h"
 
 namespace {
 
-TEST(LinkMakers, MakeDirectoryLinksThatLeadToTheirTarget) {
-    const std::wstring scratch = MakeScratchFolder(L"orvet-links");
-    ASSERT_FALSE(scratch.empty());
-    const std::wstring target = scratch + L"\\target";
+class LinkMakers : public ScratchFolderTest {
+  protected:
+    LinkMakers() : ScratchFolderTest(L"orvet-links") {}
+};
+
+TEST_F(LinkMakers, MakeDirectoryLinksThatLeadToTheirTarget) {
+    const std::wstring target = scratch_ + L"\\target";
     ASSERT_TRUE(WriteFileBytes(target + L"\\page.htm", "<head>"));
     const struct {
         const char* name;
@@ -31,7 +35,7 @@ TEST(LinkMakers, MakeDirectoryLinksThatLeadToTheirTarget) {
     };
     for (const auto& maker : makers) {
         SCOPED_TRACE(maker.name);
-        const std::wstring link = scratch + L"\\link";
+        const std::wstring link = scratch_ + L"\\link";
         const bool made = maker.make(link, maker.target);
         const DWORD error = ::GetLastError();
         if (machine::RunsUnderWine()) {
@@ -54,7 +58,6 @@ TEST(LinkMakers, MakeDirectoryLinksThatLeadToTheirTarget) {
         ASSERT_TRUE(DeleteTree(link));
         EXPECT_EQ(ReadFileBytes(target + L"\\page.htm").value_or("<unreadable>"), "<head>") << "the target";
     }
-    EXPECT_TRUE(DeleteTree(scratch));
 }
 
 }  // namespace

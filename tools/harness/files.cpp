@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "unique_handle.h"
@@ -123,6 +124,22 @@ std::wstring ToWindowsPath(std::wstring path) {
         if (c == L'/') c = L'\\';
     }
     return L"Z:" + path;
+}
+
+UniqueFileHandle HoldOpen(const std::wstring& path) {
+    return UniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+std::vector<WIN32_FIND_DATAW> ListFolder(const std::wstring& folder) {
+    std::vector<WIN32_FIND_DATAW> entries;
+    WIN32_FIND_DATAW entry{};
+    const UniqueFindHandle listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!listing) return entries;
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0)
+            entries.push_back(entry);
+    } while (::FindNextFileW(listing.get(), &entry));
+    return entries;
 }
 
 std::wstring MakeScratchFolder(std::wstring_view stem) {

@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "unique_handle.h"
 
 // Writes `bytes` as the whole file, creating the folders above it. True when all of it was written.
 [[nodiscard]] bool WriteFileBytes(const std::wstring& path, std::string_view bytes);
@@ -24,6 +27,14 @@
 // Deletes a folder with everything below it, read-only entries included; a link is removed, never
 // followed. True when it is gone.
 [[nodiscard]] bool DeleteTree(const std::wstring& path);
+
+// Opens `path` for reading with no sharing, as another program that holds a page open does: nobody else
+// reads or writes it until the handle goes. An empty handle when it can't be opened.
+[[nodiscard]] UniqueFileHandle HoldOpen(const std::wstring& path);
+
+// The entries of `folder` ("." and ".." left out) in listing order, links as they are listed, not followed;
+// empty when it can't be listed.
+[[nodiscard]] std::vector<WIN32_FIND_DATAW> ListFolder(const std::wstring& folder);
 
 // A fresh folder of its own under `parent` (which ends in a backslash), named `stem` and a unique
 // suffix; empty when none can be made.
