@@ -85,7 +85,8 @@ bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstr
     if (!ReadLinkEntries(file, buffer)) return false;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
     const auto* names = reinterpret_cast<const LinksInformation*>(bytes);
-    if (names->entriesReturned == 0) return false;
+    // Every name must be listed: one left out could lie anywhere.
+    if (names->entriesReturned < links) return false;
     const std::size_t size = buffer.size() * sizeof(LONGLONG);
     std::size_t offset = offsetof(LinksInformation, entry);
     for (ULONG i = 0; i < names->entriesReturned; ++i) {

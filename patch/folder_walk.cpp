@@ -192,7 +192,7 @@ int FollowLastEntries(const Walk& walk) {
 bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept {
     for (const std::wstring& folder : folders) {
         if (folder.empty() || location.compare(0, folder.size(), folder) != 0) continue;
-        // "C:" holds "C:", not "C:b"; a drive root "C:" ends in its own backslash.
+        // "C:\a" holds "C:\a\b", not "C:\ab"; a drive root "C:\" ends in its own backslash.
         if (location.size() == folder.size() || folder.back() == L'\\' || location[folder.size()] == L'\\')
             return true;
     }
