@@ -15,21 +15,11 @@
 #include "machine.h"
 #include "notice_texts.h"
 #include "resource.h"
+#include "resources.h"
 
 namespace {
 
 constexpr WORD kNoticeBlock = IDS_APP_CAPTION / 16 + 1;
-
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
-    reinterpret_cast<std::vector<LANGID>*>(found)->push_back(language);
-    return TRUE;
-}
-
-BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
-    // Blocks have numbers; a named one is recorded as 0, which no block has.
-    reinterpret_cast<std::vector<ULONG_PTR>*>(found)->push_back(IS_INTRESOURCE(name) ? ULONG_PTR(name) : 0);
-    return TRUE;
-}
 
 // The sixteen entries of one block, or nothing when the bytes are not exactly sixteen counted entries.
 std::optional<std::vector<std::wstring>> ParseBlock(const wchar_t* units, std::size_t size) {
@@ -52,26 +42,21 @@ class StringTables : public testing::Test {
     void SetUp() override {
         const std::wstring path = machine::GetExecutableUnderTest();
         ASSERT_FALSE(path.empty()) << "ORVET_EXE names the executable";
-        module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        module_ = LoadAsData(path);
         ASSERT_TRUE(module_) << Narrow(path) << ": error " << ::GetLastError();
     }
 
     std::vector<LANGID> Languages() const {
-        std::vector<LANGID> found;
-        ::EnumResourceLanguagesW(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock), CollectLanguage,
-                                 reinterpret_cast<LONG_PTR>(&found));
-        return found;
+        return ListResourceLanguages(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock));
     }
 
     UniqueModule module_;
 };
 
 TEST_F(StringTables, OnlyTheNoticeBlockExists) {
-    std::vector<ULONG_PTR> blocks;
-    ASSERT_TRUE(
-        ::EnumResourceNamesW(module_.get(), RT_STRING, CollectName, reinterpret_cast<LONG_PTR>(&blocks)))
-        << "no string table at all: error " << ::GetLastError();
-    EXPECT_EQ(blocks, std::vector<ULONG_PTR>{kNoticeBlock});
+    const std::vector<std::wstring> blocks = ListResourceNames(module_.get(), RT_STRING);
+    ASSERT_FALSE(blocks.empty()) << "no string table at all";
+    EXPECT_EQ(blocks, std::vector<std::wstring>{ResourceLabel(MAKEINTRESOURCEW(kNoticeBlock))});
 }
 
 TEST_F(StringTables, ExactlyTheTwentyThreeLanguagesAndNoNeutralTable) {
@@ -95,17 +80,12 @@ TEST_F(StringTables, EachTableHoldsItsTextsAndNothingElse) {
     const std::wstring name = Widen(notice::kAppName);
     for (const notice::LanguageTable& table : notice::kLanguageTables) {
         SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << table.language);
-        const HRSRC found =
-            ::FindResourceExW(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock), table.language);
-        ASSERT_NE(found, nullptr) << "error " << ::GetLastError();
-        const HGLOBAL loaded = ::LoadResource(module_.get(), found);
-        ASSERT_NE(loaded, nullptr);
-        const auto* units = static_cast<const wchar_t*>(::LockResource(loaded));
-        ASSERT_NE(units, nullptr);
-        const DWORD size = ::SizeofResource(module_.get(), found);
-
-        const std::optional<std::vector<std::wstring>> entries = ParseBlock(units, size);
-        ASSERT_TRUE(entries) << "not sixteen counted entries filling " << size << " bytes";
+        const std::optional<std::vector<BYTE>> block =
+            ReadResource(module_.get(), RT_STRING, MAKEINTRESOURCEW(kNoticeBlock), table.language);
+        ASSERT_TRUE(block) << "error " << ::GetLastError();
+        const std::optional<std::vector<std::wstring>> entries =
+            ParseBlock(reinterpret_cast<const wchar_t*>(block->data()), block->size());
+        ASSERT_TRUE(entries) << "not sixteen counted entries filling " << block->size() << " bytes";
         for (unsigned entry = 0; entry < 16; ++entry) {
             const unsigned id = (kNoticeBlock - 1u) * 16u + entry;
             const std::wstring& text = (*entries)[entry];

@@ -18,6 +18,7 @@
 #include "files.h"
 #include "handles.h"
 #include "machine.h"
+#include "resources.h"
 #include "text.h"
 #include "version.h"
 
@@ -33,16 +34,11 @@ std::wstring ExecutablePath() {
 }
 
 UniqueModule LoadExecutable() {
-    return UniqueModule(::LoadLibraryExW(ExecutablePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    return LoadAsData(ExecutablePath());
 }
 
 std::optional<std::vector<BYTE>> ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name) {
-    HRSRC found = ::FindResourceExW(module, type, name, kEnglishUs);
-    if (found == nullptr) return std::nullopt;
-    HGLOBAL loaded = ::LoadResource(module, found);
-    const auto* data = static_cast<const BYTE*>(::LockResource(loaded));
-    if (data == nullptr) return std::nullopt;
-    return std::vector<BYTE>(data, data + ::SizeofResource(module, found));
+    return ReadResource(module, type, name, kEnglishUs);
 }
 
 WORD ReadWord(const BYTE* at) {
@@ -57,52 +53,13 @@ DWORD ReadDword(const BYTE* at) {
     return value;
 }
 
-// Resource types and names as "#24" for numbers and the text itself otherwise.
-std::wstring ResourceLabel(LPCWSTR id) {
-    if (IS_INTRESOURCE(id)) return L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id));
-    return id;
-}
-
-BOOL CALLBACK CollectType(HMODULE, LPWSTR type, LONG_PTR types) {
-    reinterpret_cast<std::set<std::wstring>*>(types)->insert(ResourceLabel(type));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
-    reinterpret_cast<std::vector<std::wstring>*>(names)->push_back(ResourceLabel(name));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
-    reinterpret_cast<std::vector<WORD>*>(languages)->push_back(language);
-    return TRUE;
-}
-
-std::set<std::wstring> ResourceTypes(HMODULE module) {
-    std::set<std::wstring> types;
-    ::EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&types));
-    return types;
-}
-
-std::vector<std::wstring> ResourceNames(HMODULE module, LPCWSTR type) {
-    std::vector<std::wstring> names;
-    ::EnumResourceNamesW(module, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
-    return names;
-}
-
-std::vector<WORD> ResourceLanguages(HMODULE module, LPCWSTR type, LPCWSTR name) {
-    std::vector<WORD> languages;
-    ::EnumResourceLanguagesW(module, type, name, CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
-    return languages;
-}
-
 TEST(ExecutableResources, EveryResourceIsUsEnglishAndNothingElseIsThere) {
     UniqueModule module = LoadExecutable();
     ASSERT_TRUE(module) << "LoadLibraryExW failed: " << ::GetLastError();
 
     // String tables come in many languages; everything else is ours and exists once.
     const std::set<std::wstring> allowed = {L"#3", L"#6", L"#14", L"#16", L"#24"};
-    for (const std::wstring& type : ResourceTypes(module.get())) {
+    for (const std::wstring& type : ListResourceTypes(module.get())) {
         EXPECT_EQ(allowed.count(type), 1u) << "unexpected resource type " << Narrow(type);
     }
 
@@ -117,11 +74,11 @@ TEST(ExecutableResources, EveryResourceIsUsEnglishAndNothingElseIsThere) {
         {RT_ICON, "icon images", {L"#1", L"#2", L"#3", L"#4", L"#5", L"#6"}},
     };
     for (const auto& c : cases) {
-        const std::vector<std::wstring> names = ResourceNames(module.get(), c.type);
+        const std::vector<std::wstring> names = ListResourceNames(module.get(), c.type);
         ASSERT_EQ(names, c.names) << c.label;
         for (const std::wstring& name : names) {
             const LPCWSTR id = MAKEINTRESOURCEW(std::stoi(name.substr(1)));
-            EXPECT_EQ(ResourceLanguages(module.get(), c.type, id), std::vector<WORD>{kEnglishUs})
+            EXPECT_EQ(ListResourceLanguages(module.get(), c.type, id), std::vector<WORD>{kEnglishUs})
                 << c.label << " " << Narrow(name);
         }
     }
