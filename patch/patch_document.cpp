@@ -24,9 +24,9 @@ LeadByteTable GetAnsiLeadBytes() noexcept {
 constexpr std::size_t kMaxGrowth =
     kCompatibilityTag.size() + kLocalMachineComment.size() - kInternetZoneComment.size();
 // Largest document handled: its text, grown by both edits, must still have a signed 32-bit length, so
-// every offset and length below fits the runtime's 32-bit seeks.
+// every offset and length below fits one ReadFile or WriteFile count.
 constexpr long long kMaxDocumentSize = INT_MAX - static_cast<long long>(kMaxGrowth);
-static_assert(kMaxDocumentSize + kMaxGrowth <= LONG_MAX);
+static_assert(kMaxDocumentSize + kMaxGrowth <= MAXDWORD);
 
 // `offset` and `size` lie within a text of at most INT_MAX bytes. Nothing is buffered: once WriteFile
 // returns, the bytes went to the platform.

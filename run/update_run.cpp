@@ -42,8 +42,9 @@ std::wstring FindMakerFolder(std::wstring_view base, std::wstring_view tail) noe
     });
 }
 
-// The folders of the two that were found; none when memory runs out, so that nothing is written.
-std::vector<std::wstring> ListFound(const std::wstring& userGuide, const std::wstring& makerData) noexcept {
+// The maker's folders that were found; none when memory runs out, so that nothing is written.
+std::vector<std::wstring> CollectMakerFolders(const std::wstring& userGuide,
+                                              const std::wstring& makerData) noexcept {
     return RunStep(std::vector<std::wstring>(), [&] {
         std::vector<std::wstring> folders;
         for (const std::wstring* folder : {&userGuide, &makerData}) {
@@ -122,7 +123,7 @@ int RunUpdate() noexcept {
     const std::wstring userGuide = root.empty() ? std::wstring() : FindMakerFolder(root, kUserGuideFolder);
     const std::wstring makerData =
         programData.empty() ? std::wstring() : FindMakerFolder(programData, kMakerDataFolder);
-    const std::vector<std::wstring> makerFolders = ListFound(userGuide, makerData);
+    const std::vector<std::wstring> makerFolders = CollectMakerFolders(userGuide, makerData);
 
     int handled = 0;
     if (!userGuide.empty()) handled = PatchTargetFolder(root, kUserGuideFolder, makerFolders);
