@@ -264,12 +264,6 @@ TEST_F(PatchFolderTreeTest, PatchesAPagePathOf259CharactersAndLeavesOneOf260) {
     EXPECT_EQ(PatchFolderTree(folder, inside_), 1);
 }
 
-std::wstring GetEnvironmentValue(const wchar_t* name) {
-    wchar_t value[1024]{};
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
-}
-
 // Counts the directory links (directories with the reparse-point bit) in the tree below `folder`, a
 // literal path, so that "y." is not taken for "y".
 int CountDirectoryLinks(const std::wstring& folder) {
@@ -392,8 +386,8 @@ LinkTrees DescribeLinkTrees(const std::wstring& trees) {
 // Under Wine: the folders, and the links as lines of "target<TAB>link" in Unix paths for the driver
 // script. Wine shows the root file system as Z:.
 TEST_F(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
-    const std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
-    const std::wstring plan = GetEnvironmentValue(L"ORVET_WALK_LINK_PLAN");
+    const std::wstring trees = GetEnvironmentText(L"ORVET_WALK_LINK_TREES");
+    const std::wstring plan = GetEnvironmentText(L"ORVET_WALK_LINK_PLAN");
     if (trees.empty() || plan.empty())
         GTEST_SKIP() << "for patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_PLAN)";
     const LinkTrees t = DescribeLinkTrees(trees);
@@ -409,7 +403,7 @@ TEST_F(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
 }
 
 TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
-    std::wstring trees = GetEnvironmentValue(L"ORVET_WALK_LINK_TREES");
+    std::wstring trees = GetEnvironmentText(L"ORVET_WALK_LINK_TREES");
     if (!machine::RunsUnderWine()) {
         trees = scratch_;
         // The long page of "lengths" must fit by the short way.
@@ -499,7 +493,7 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
 }
 
 TEST_F(PatchFolderTreeLinkTreeTest, AnEmptyPathWalksNothing) {
-    const std::wstring drive = GetEnvironmentValue(L"ORVET_WALK_DRIVE");
+    const std::wstring drive = GetEnvironmentText(L"ORVET_WALK_DRIVE");
     if (drive.empty()) GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_DRIVE)";
     // Only on a drive of our own: a walk of another drive's root could reach anything.
     wchar_t current[MAX_PATH + 1]{};

@@ -357,12 +357,6 @@ TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
     (void)machine::ClearMachine();  // all but the links, which only the script can remove under Wine
 }
 
-std::wstring GetEnvironmentText(const wchar_t* name) {
-    wchar_t value[64]{};
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 64);
-    return length > 0 && length < 64 ? std::wstring(value, length) : std::wstring();
-}
-
 // The run on the script's drives A and B, named as the Windows and ProgramData folders in place of the
 // machine's: a row is walked only where its maker's folder is what its path says, whatever form the
 // known folder's path takes, and nothing outside the maker's folders changes.

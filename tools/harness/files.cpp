@@ -126,6 +126,12 @@ std::wstring ToWindowsPath(std::wstring path) {
     return L"Z:" + path;
 }
 
+std::wstring GetEnvironmentText(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 4];
+    const DWORD length = ::GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+    return length > 0 && length < ARRAYSIZE(value) ? std::wstring(value, length) : std::wstring();
+}
+
 UniqueFileHandle HoldOpen(const std::wstring& path) {
     return UniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }

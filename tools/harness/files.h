@@ -40,6 +40,9 @@
 // suffix; empty when none can be made.
 [[nodiscard]] std::wstring MakeUniqueFolder(const std::wstring& parent, std::wstring_view stem);
 
+// The environment variable `name`, or empty when it is not set (or longer than a path may be).
+[[nodiscard]] std::wstring GetEnvironmentText(const wchar_t* name);
+
 // A Unix path (from CTest or a script) as Wine sees it: "/a/b" becomes "Z:\a\b"; others are kept.
 [[nodiscard]] std::wstring ToWindowsPath(std::wstring path);
 

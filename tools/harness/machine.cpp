@@ -106,10 +106,8 @@ bool MakeEligible(const wchar_t* windows) {
 }
 
 std::wstring GetExecutableUnderTest() {
-    wchar_t buffer[MAX_PATH * 2];
-    const DWORD length = ::GetEnvironmentVariableW(L"ORVET_EXE", buffer, ARRAYSIZE(buffer));
-    if (length == 0 || length >= ARRAYSIZE(buffer)) return {};
-    return ToWindowsPath(std::wstring(buffer, length));
+    const std::wstring exe = GetEnvironmentText(L"ORVET_EXE");
+    return exe.empty() ? exe : ToWindowsPath(exe);
 }
 
 LSTATUS WriteValue(const wchar_t* key, REGSAM view, const wchar_t* name, DWORD type, const void* data,
