@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "folder_walk.h"
+#include "containment.h"
 #include "unique_handle.h"
 
 namespace {

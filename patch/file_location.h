@@ -1,5 +1,5 @@
-// Where an open file or folder really lies, read from its handle, for the checks that keep every write
-// of the patch inside the maker's folders. Win32 only.
+// Where an open file or folder really lies, read from its handle: for the maker's folders, the top
+// folders, links the platform followed, and every name of a page with hard links. Win32 only.
 #pragma once
 
 #include <windows.h>
@@ -12,8 +12,9 @@
 // qualified has no literal form and is kept as it is.
 [[nodiscard]] std::wstring GetLiteralPath(const std::wstring& path);
 
-// What every open of a page or a folder passes as its flags: should a link lead to a named pipe, its
-// server may only identify this elevated process, never act as it.
+// What every open by path passes as its flags (held_files.cpp gives its opens the same): should a name
+// lead to a named pipe, its server may only identify this elevated process, never act as it. A reopen
+// through a handle resolves no name and needs none.
 inline constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 // The platform's final path of `handle`: the object held, after every link, junction and mount point,

@@ -1,12 +1,14 @@
 // The manual folder walk's decisions; folder_walk.h says what it does and why it is built so.
 #include "folder_walk.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <unordered_map>
 #include <utility>
 
 #include "ascii_case.h"
+#include "run_guarded.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ struct SameDirectoryId {
     }
 };
 
+// How many folders the walk keeps open besides those it is opening: the most recently used ones, so
+// that a folder's handle is mostly still held when its next child is opened.
+constexpr std::size_t kHeldFolders = 16;
+
 // The last entry a listing handled, which decides what its directory yields from every path.
 struct LastEntry {
     enum class Kind : unsigned char { Nothing, Page, Directory };
@@ -36,54 +42,109 @@ struct LastEntry {
     int pageResult = 0;          // 0 also where the page lay beyond the limit
 };
 
-// A directory met by the walk: how to reach it until it is listed, and its last entry after.
+// A directory met by the walk: how to open it again, and its last entry once listed.
 struct Directory {
-    std::wstring path;  // the shortest path known; dropped once listed and identified
-    std::size_t length = 0;
+    std::size_t parent = kNone;  // the directory it is an entry of, by `name`; kNone: reached by `way`
+    std::wstring name;
+    Way way;                  // from a maker's folder, without links, where `parent` is kNone
+    bool followed = false;    // the platform followed a link to it: judged where it lies at every open
+    std::size_t length = 0;   // of its shortest path known
     bool followLinks = true;  // false below a link whose identity could not be read
     bool listed = false;
     LastEntry last;
 };
 
+struct HeldFolder {
+    std::size_t directory;
+    Held handle;
+    std::uint64_t used;
+};
+
 struct Walk {
-    explicit Walk(FolderWalkPlatform& walkPlatform) noexcept : platform(walkPlatform) {}
+    Walk(FolderWalkPlatform& walkPlatform, const std::vector<std::wstring>& folders) noexcept
+        : platform(walkPlatform), makerFolders(folders) {}
 
     FolderWalkPlatform& platform;
+    const std::vector<std::wstring>& makerFolders;
     // Addressed by index only: the records move as directories are added.
     std::vector<Directory> directories;
     // Waiting to be listed, in one bucket for each length of the path they were queued with. Children
     // are longer than their folder, so the buckets are worked off in order; a later, shorter path queues
-    // a directory again.
+    // a directory again, and its earlier entry is passed over.
     std::array<std::vector<std::size_t>, kLongestListedFolder + 1> queue;
-    // Identities are read only from the first link on: before it no directory can be reached twice,
-    // and reading one costs more than listing the directory.
+    // Identities are read only from the first link on: before it no directory can be reached twice.
     bool identifying = false;
     std::unordered_map<DirectoryId, std::size_t, HashDirectoryId, SameDirectoryId> byId;
+    std::vector<HeldFolder> held;
+    std::uint64_t clock = 0;
 };
-
-// Memory running out is the one exception here (listings, paths and records grow): the step yields false,
-// and what it was for yields 0, as a folder that can't be listed.
-template <typename Step>
-[[nodiscard]] bool RunGuarded(Step step) noexcept {
-    try {
-        step();
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
 
 void Queue(Walk& walk, std::size_t index) {
     const std::size_t length = walk.directories[index].length;
     if (length <= kLongestListedFolder) walk.queue[length].push_back(index);
 }
 
-std::size_t AddDirectory(Walk& walk, std::wstring path, bool followLinks) {
-    const std::size_t length = path.size();
-    Directory& added = walk.directories.emplace_back();
-    added.path = std::move(path);
-    added.length = length;
-    added.followLinks = followLinks;
+// Keeps `handle` of directory `index` among the folders held, letting the least recently used go.
+HeldHandle Keep(Walk& walk, std::size_t index, Held handle) {
+    if (walk.held.size() >= kHeldFolders) {
+        const auto oldest =
+            std::min_element(walk.held.begin(), walk.held.end(),
+                             [](const HeldFolder& a, const HeldFolder& b) { return a.used < b.used; });
+        walk.held.erase(oldest);
+    }
+    const HeldHandle kept = handle.get();
+    walk.held.push_back({index, std::move(handle), ++walk.clock});
+    return kept;
+}
+
+HeldHandle Acquire(Walk& walk, std::size_t index);
+
+// Opens directory `index` again: by its name in its folder, which is acquired first, or by its way.
+Held OpenDirectory(Walk& walk, std::size_t index) {
+    FolderWalkPlatform& platform = walk.platform;
+    if (walk.directories[index].parent == kNone) {
+        Way way = walk.directories[index].way;
+        return Held(platform, OpenWithin(platform, walk.makerFolders, way, true).handle);
+    }
+    const HeldHandle parent = Acquire(walk, walk.directories[index].parent);
+    if (parent == kNotHeld) return Held(platform, kNotHeld);
+    const Directory& directory = walk.directories[index];
+    const OpenedEntry entry = platform.OpenEntry(parent, directory.name, true);
+    Held opened(platform, entry.handle);
+    // A folder swapped for a link since it was listed is not followed; one the platform followed a link
+    // to is judged again.
+    if (directory.followed ? !platform.LiesInside(opened.get()) : entry.kind != EntryKind::Directory)
+        opened.reset();
+    return opened;
+}
+
+// The handle of directory `index`, held already or opened again; kNotHeld when it can't be had.
+HeldHandle Acquire(Walk& walk, std::size_t index) {
+    for (HeldFolder& folder : walk.held) {
+        if (folder.directory == index) {
+            folder.used = ++walk.clock;
+            return folder.handle.get();
+        }
+    }
+    Held opened = OpenDirectory(walk, index);
+    return opened ? Keep(walk, index, std::move(opened)) : kNotHeld;
+}
+
+// Where directory `index` lies, as names from a maker's folder: for a relative link in it. False where
+// a link the platform followed lies on the way.
+bool FindWay(const Walk& walk, std::size_t index, Way& way) {
+    std::vector<std::size_t> chain;
+    for (; walk.directories[index].parent != kNone; index = walk.directories[index].parent) {
+        if (walk.directories[index].followed) return false;
+        chain.push_back(index);
+    }
+    way = walk.directories[index].way;
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at) way.names.push_back(walk.directories[*at].name);
+    return true;
+}
+
+std::size_t AddDirectory(Walk& walk, Directory directory) {
+    walk.directories.push_back(std::move(directory));
     Queue(walk, walk.directories.size() - 1);
     return walk.directories.size() - 1;
 }
@@ -92,48 +153,136 @@ void StartIdentifying(Walk& walk) {
     if (walk.identifying) return;
     walk.identifying = true;
     for (std::size_t i = 0; i < walk.directories.size(); ++i) {
-        Directory& directory = walk.directories[i];
-        if (const std::optional<DirectoryId> id = walk.platform.ReadDirectoryId(directory.path)) {
+        const HeldHandle folder = Acquire(walk, i);
+        if (folder == kNotHeld) continue;
+        if (const std::optional<DirectoryId> id = walk.platform.ReadDirectoryId(folder)) {
             // Without links no two of these are one directory; should the platform say otherwise, the
             // first keeps the identity.
             (void)walk.byId.try_emplace(*id, i);
         }
-        if (directory.listed) std::wstring().swap(directory.path);
     }
 }
 
-// The directory that the entry at `path` leads to, a new one or one met before by another path.
-std::size_t ReachDirectory(Walk& walk, std::wstring path, bool isLink, bool followLinks) {
-    if (isLink) StartIdentifying(walk);
-    if (!walk.identifying) return AddDirectory(walk, std::move(path), followLinks);
-    const std::optional<DirectoryId> id = walk.platform.ReadDirectoryId(path);
+// The directory that `reached`, held as `handle`, is: a new one or one met before by another path.
+std::size_t ReachDirectory(Walk& walk, Directory reached, Held handle, bool isLink) {
+    if (!walk.identifying) {
+        const std::size_t index = AddDirectory(walk, std::move(reached));
+        (void)Keep(walk, index, std::move(handle));
+        return index;
+    }
+    const std::optional<DirectoryId> id = walk.platform.ReadDirectoryId(handle.get());
     if (!id) {
         // Nothing could bound the links below it.
-        return AddDirectory(walk, std::move(path), followLinks && !isLink);
+        reached.followLinks = reached.followLinks && !isLink;
+        const std::size_t index = AddDirectory(walk, std::move(reached));
+        (void)Keep(walk, index, std::move(handle));
+        return index;
     }
     const auto found = walk.byId.find(*id);
     if (found == walk.byId.end()) {
-        const std::size_t index = AddDirectory(walk, std::move(path), followLinks);
+        const std::size_t index = AddDirectory(walk, std::move(reached));
         walk.byId.emplace(*id, index);
+        (void)Keep(walk, index, std::move(handle));
         return index;
     }
     Directory& known = walk.directories[found->second];
-    if (!known.listed && path.size() < known.length) {
+    if (!known.listed && reached.length < known.length) {
         // The record describes its shortest path, whose links may be followed where the longer's
         // could not: the directory itself has an identity.
-        known.length = path.size();
-        known.path = std::move(path);
-        known.followLinks = followLinks;
+        known.parent = reached.parent;
+        known.name = std::move(reached.name);
+        known.way = std::move(reached.way);
+        known.followed = reached.followed;
+        known.length = reached.length;
+        known.followLinks = reached.followLinks;
         Queue(walk, found->second);
     }
     return found->second;
+}
+
+// The directory the link `name` in directory `index` leads to, where it leads inside; kNone otherwise.
+std::size_t FollowLink(Walk& walk, std::size_t index, const std::wstring& name, std::size_t length) {
+    FolderWalkPlatform& platform = walk.platform;
+    StartIdentifying(walk);
+    const HeldHandle folder = Acquire(walk, index);
+    if (folder == kNotHeld) return kNone;
+    const OpenedEntry entry = platform.OpenEntry(folder, name, true);
+    Held link(platform, entry.handle);
+    if (!link) return kNone;
+    Directory reached;
+    reached.length = length;
+    reached.followLinks = walk.directories[index].followLinks;
+    const LinkTarget target = platform.ReadLinkTarget(link.get());
+    if (target.kind == LinkTarget::Kind::Followed) {
+        // The platform followed it although asked not to: judged where it led.
+        if (entry.kind != EntryKind::Directory || !platform.LiesInside(link.get())) return kNone;
+        reached.parent = index;
+        reached.name = name;
+        reached.followed = true;
+        return ReachDirectory(walk, std::move(reached), std::move(link), true);
+    }
+    Way linkFolder;
+    if (target.kind == LinkTarget::Kind::Relative && !FindWay(walk, index, linkFolder)) return kNone;
+    if (!ResolveLinkTarget(target, linkFolder, walk.makerFolders, reached.way)) return kNone;
+    Held opened(platform, OpenWithin(platform, walk.makerFolders, reached.way, true).handle);
+    if (!opened) return kNone;
+    return ReachDirectory(walk, std::move(reached), std::move(opened), true);
+}
+
+// The plain folder `name` in directory `index`; kNone when it can't be opened as one.
+std::size_t EnterFolder(Walk& walk, std::size_t index, const std::wstring& name, std::size_t length) {
+    FolderWalkPlatform& platform = walk.platform;
+    Directory reached;
+    reached.parent = index;
+    reached.name = name;
+    reached.length = length;
+    reached.followLinks = walk.directories[index].followLinks;
+    if (!walk.identifying) {
+        // Opened once it is listed: only the record is made now.
+        return AddDirectory(walk, std::move(reached));
+    }
+    const HeldHandle folder = Acquire(walk, index);
+    if (folder == kNotHeld) return kNone;
+    const OpenedEntry entry = platform.OpenEntry(folder, name, true);
+    Held opened(platform, entry.handle);
+    // Swapped for a link since it was listed: not followed.
+    if (!opened || entry.kind != EntryKind::Directory) return kNone;
+    return ReachDirectory(walk, std::move(reached), std::move(opened), false);
+}
+
+// Patches the page `name` in directory `index`, a link to a page inside included.
+int PatchEntry(Walk& walk, std::size_t index, const std::wstring& name) {
+    FolderWalkPlatform& platform = walk.platform;
+    const HeldHandle folder = Acquire(walk, index);
+    if (folder == kNotHeld) return 0;
+    OpenedEntry entry = platform.OpenEntry(folder, name, false);
+    Held page(platform, entry.handle);
+    if (!page) return 0;
+    if (entry.kind == EntryKind::OtherReparse) {
+        entry = platform.Reopen(page.get(), false);
+        page.reset(entry.handle);
+        if (!page) return 0;
+    } else if (entry.kind == EntryKind::Link) {
+        const LinkTarget target = platform.ReadLinkTarget(page.get());
+        page.reset();
+        Way linkFolder;
+        Way way;
+        if (target.kind == LinkTarget::Kind::Relative && !FindWay(walk, index, linkFolder)) return 0;
+        if (!ResolveLinkTarget(target, linkFolder, walk.makerFolders, way)) return 0;
+        entry = OpenWithin(platform, walk.makerFolders, way, false);
+        page.reset(entry.handle);
+        if (!page) return 0;
+    }
+    if (entry.kind != EntryKind::Page && entry.kind != EntryKind::ReadOnlyPage) return 0;
+    return platform.PatchPage(page.get(), entry.kind == EntryKind::ReadOnlyPage);
 }
 
 // Lists the directory `index` and patches its pages; its last handled entry is kept for the chain.
 void ListDirectory(Walk& walk, std::size_t index) {
     std::vector<ListedEntry> entries;
     LastEntry last;
-    if (walk.platform.ListFolder(walk.directories[index].path, entries)) {
+    const HeldHandle folder = Acquire(walk, index);
+    if (folder != kNotHeld && walk.platform.ListFolder(folder, entries)) {
         for (const ListedEntry& entry : entries) {
             const bool isDirectory = (entry.attributes & kDirectoryAttribute) != 0;
             // Directories whose name begins with a dot, "." and ".." among them, are passed over like
@@ -142,24 +291,22 @@ void ListDirectory(Walk& walk, std::size_t index) {
                 isDirectory ? !entry.name.empty() && entry.name[0] != L'.' : IsDocumentName(entry.name);
             if (!handled) continue;
             const bool isLink = (entry.attributes & kReparsePointAttribute) != 0;
-            const Directory& directory = walk.directories[index];
-            std::wstring child = directory.path + L'\\' + entry.name;
+            const std::size_t length = walk.directories[index].length + 1 + entry.name.size();
             last = {isDirectory ? LastEntry::Kind::Directory : LastEntry::Kind::Page, entry.name.size()};
             if (!isDirectory) {
                 // Windows opens no longer page path; the literal form would, so it is refused here.
-                last.pageResult = child.size() <= kLongestPath ? walk.platform.PatchPage(child) : 0;
-            } else if (!isLink || (directory.followLinks && walk.platform.LiesInside(child))) {
-                last.target = ReachDirectory(walk, std::move(child), isLink, directory.followLinks);
+                last.pageResult = length <= kLongestPath ? PatchEntry(walk, index, entry.name) : 0;
+            } else if (!isLink) {
+                last.target = EnterFolder(walk, index, entry.name, length);
+            } else if (walk.directories[index].followLinks) {
+                last.target = FollowLink(walk, index, entry.name, length);
             }
-            // Otherwise a link that is not followed, or that leads out of the folders the walk may write
-            // in: not entered, as a folder that can't be listed.
+            // Otherwise a link that is not followed: not entered, as a folder that can't be listed.
         }
     }
     Directory& directory = walk.directories[index];
     directory.last = last;
-    // Only now, so that identifying does not drop the path while its entries are being handled.
     directory.listed = true;
-    if (walk.identifying) std::wstring().swap(directory.path);
 }
 
 // What a depth-first walk of every path yields for the top folder: its chain of last entries, followed
@@ -189,16 +336,6 @@ int FollowLastEntries(const Walk& walk) {
 
 }  // namespace
 
-bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept {
-    for (const std::wstring& folder : folders) {
-        if (folder.empty() || location.compare(0, folder.size(), folder) != 0) continue;
-        // "C:\a" holds "C:\a\b", not "C:\ab"; a drive root "C:\" ends in its own backslash.
-        if (location.size() == folder.size() || folder.back() == L'\\' || location[folder.size()] == L'\\')
-            return true;
-    }
-    return false;
-}
-
 bool IsDocumentName(std::wstring_view name) noexcept {
     std::size_t dot = std::wstring_view::npos;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -213,30 +350,38 @@ bool IsDocumentName(std::wstring_view name) noexcept {
     return EqualsIgnoringAsciiCase(extension, L".htm") || EqualsIgnoringAsciiCase(extension, L".html");
 }
 
-int WalkFolderTree(const std::wstring& folder, FolderWalkPlatform& platform) noexcept {
+int WalkFolderTree(std::wstring_view path, const Way& top, const std::vector<std::wstring>& makerFolders,
+                   FolderWalkPlatform& platform) noexcept {
     // No folder at all would give the pattern "\*.*": the root of the current drive, a whole drive
     // that nobody asked to be walked.
-    if (folder.empty()) return 0;
-    Walk walk(platform);
-    if (!RunGuarded([&] {
-            if (platform.LiesInside(folder)) (void)AddDirectory(walk, folder, true);
-        }) ||
-        walk.directories.empty()) {
-        return 0;
-    }
+    if (path.empty()) return 0;
+    Walk walk(platform, makerFolders);
+    const bool started = RunGuarded(false, [&] {
+        Directory directory;
+        directory.way = top;
+        Held folder(platform, OpenWithin(platform, makerFolders, directory.way, true).handle);
+        // Once a run for each manual folder: on a platform that follows links although asked not to,
+        // this is where a linked manual folder shows.
+        if (!folder || !platform.LiesInside(folder.get())) return false;
+        directory.length = path.size();
+        (void)Keep(walk, AddDirectory(walk, std::move(directory)), std::move(folder));
+        return true;
+    });
+    if (!started) return 0;
     // A directory's children are longer than it, so no bucket grows while it is being worked off.
-    for (std::size_t length = folder.size(); length <= kLongestListedFolder; ++length) {
+    for (std::size_t length = path.size(); length <= kLongestListedFolder; ++length) {
         for (const std::size_t index : walk.queue[length]) {
             const Directory& directory = walk.directories[index];
             if (directory.listed || directory.length != length) continue;
-            if (!RunGuarded([&] { ListDirectory(walk, index); })) {
+            if (!RunGuarded(false, [&] {
+                    ListDirectory(walk, index);
+                    return true;
+                })) {
                 walk.directories[index].last = {};
                 walk.directories[index].listed = true;
             }
         }
         std::vector<std::size_t>().swap(walk.queue[length]);
     }
-    int result = 0;
-    (void)RunGuarded([&] { result = FollowLastEntries(walk); });
-    return result;
+    return RunGuarded(0, [&] { return FollowLastEntries(walk); });
 }

@@ -1,6 +1,5 @@
 // The decisions of the manual folder walk: what to list, what to patch and what the walk yields.
-// Platform-neutral, no I/O: the platform lists a folder, reads a directory's identity, tells whether a
-// directory lies inside the folders the walk may write in, and patches a page.
+// Platform-neutral, no I/O: everything is opened through containment.h, relative to folders held open.
 //
 // The walk is a shortest-path search. What it must yield is what a plain depth-first walk of every path
 // would: each folder yields what its last handled entry yields, a cycle yields 0 where it closes, and a
@@ -14,69 +13,40 @@
 // - A folder yields what its last handled entry yields: so what the top folder yields from every path is
 //   found by following one chain of last entries, at the lengths of the paths along it, once everything
 //   is listed.
-// The path limit's contract: every listing, identity and page open takes its path literally ("\\?\"),
-// but lengths are measured as the ordinary form would be: a folder is listed only where its ordinary
-// pattern (its path and "\*.*") fits in kLongestPath, and a page is patched only where its path does.
+// Folders are held open only a few at a time (kHeldFolders, the most recently used, and the folders of
+// one way down): a directory waiting in its bucket is known by its folder and its name, and is opened
+// again from its folder's handle, which is opened again the same way when it was let go.
+// The path limit's contract: names are taken literally, but lengths are measured as the ordinary form
+// would be: a folder is listed only where its ordinary pattern (its path and "\*.*") fits in
+// kLongestPath, and a page is patched only where its path does.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "containment.h"
+
 // The longest path Windows lists or opens without the "\\?\" form: MAX_PATH less the terminator.
 inline constexpr std::size_t kLongestPath = 259;
-inline constexpr std::uint32_t kDirectoryAttribute = 0x10;      // FILE_ATTRIBUTE_DIRECTORY
-inline constexpr std::uint32_t kReparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT: a link
-
-// Which directory a path leads to, whatever links it went through and however its name reads.
-struct DirectoryId {
-    std::uint64_t volume;
-    std::uint64_t high;  // the 128-bit file id; the 64-bit file index sits in `low`
-    std::uint64_t low;
-    bool isFileIndex;  // a file index and a 128-bit id never name the same directory
-};
-
-// One entry of a listing: its long name and its attributes.
-struct ListedEntry {
-    std::wstring name;
-    std::uint32_t attributes;
-};
-
-class FolderWalkPlatform {
-  public:
-    // The folder's entries in listing order, "." and ".." included or not; false when it can't be
-    // listed. A listing that breaks off gives the entries so far.
-    [[nodiscard]] virtual bool ListFolder(const std::wstring& folder, std::vector<ListedEntry>& entries) = 0;
-    // Nothing when the directory can't be opened or has no identity.
-    [[nodiscard]] virtual std::optional<DirectoryId> ReadDirectoryId(const std::wstring& folder) = 0;
-    // Whether the directory at `folder` really lies inside the folders the walk may write in, after every
-    // link; false when that can't be told.
-    [[nodiscard]] virtual bool LiesInside(const std::wstring& folder) = 0;
-    // 1 when the page was handled to the end, 0 when a step failed.
-    [[nodiscard]] virtual int PatchPage(const std::wstring& page) = 0;
-
-  protected:
-    ~FolderWalkPlatform() = default;
-};
-
-// Whether `location`, where the platform says a file or folder really lies, is one of `folders` (given in
-// the same form) or lies below one. Compared exactly: both come from the same query of the platform.
-[[nodiscard]] bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept;
 
 // A page is a file whose extension, as the platform's PathFindExtensionW finds it (the last dot, unless a
 // space follows it), is ".htm" or ".html" in any case of the letters A to Z.
 [[nodiscard]] bool IsDocumentName(std::wstring_view name) noexcept;
 
-// Walks `folder` and everything below it, links included, with the results of a depth-first walk of
-// every path: each folder yields what its last handled entry (a directory whose name doesn't begin
-// with a dot, or a page) yields; a folder whose ordinary pattern ("\*.*" appended) or a page whose path
-// is longer than kLongestPath yields 0, and so does a directory met again on its own path (a cycle). Each
-// directory is listed once; each page that some path reaches within the limits is patched once, and no
-// other. A top folder, or a directory link, that does not lie inside yields 0 and is not listed; a
-// link that does is followed like any folder. Identities are read only once a link is met. A directory
-// reached through a link whose identity can't be read is walked without following the links below it. A
-// folder that memory runs out for yields 0, and the walk goes on.
-[[nodiscard]] int WalkFolderTree(const std::wstring& folder, FolderWalkPlatform& platform) noexcept;
+// Walks the folder that `top` leads to from a maker's folder, and everything below it, links included,
+// with the results of a depth-first walk of every path; `path` is its ordinary path, by whose length
+// the limits are measured. Each folder yields what its last handled entry (a directory whose name
+// doesn't begin with a dot, or a page) yields; a folder whose ordinary pattern ("\*.*" appended) or a
+// page whose path is longer than kLongestPath yields 0, and so does a directory met again on its own
+// path (a cycle). A link is followed where it leads inside the maker's folders, and yields 0 where it
+// leads out or can't be read, as a folder that can't be listed; so does a top folder that does not lie
+// inside, and one for which no handle can be had. Exact wherever a directory's identity can be read:
+// then each directory is listed once, and each page that some path reaches within the limits is
+// patched once, and no other. A directory reached through a link whose identity can't be read is
+// walked without following the links below it. A folder that memory runs out for yields 0, and the walk
+// goes on.
+[[nodiscard]] int WalkFolderTree(std::wstring_view path, const Way& top,
+                                 const std::vector<std::wstring>& makerFolders,
+                                 FolderWalkPlatform& platform) noexcept;

@@ -1,5 +1,5 @@
-// Win32 side of the document patch: the exclusive handle and where it leads, attributes through it, and
-// rewrites that never leave a document half written.
+// Win32 side of the document patch: through the handle the walk opened it by, attributes through that
+// handle, and rewrites that leave a document as it was when they fail.
 #include <windows.h>
 
 #include <climits>
@@ -9,6 +9,7 @@
 #include "document_text.h"
 #include "file_location.h"
 #include "patch.h"
+#include "run_guarded.h"
 #include "unique_handle.h"
 
 namespace {
@@ -102,13 +103,13 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
     return 1;
 }
 
-// Whether the page held by `file` lies inside the maker's folders by every name it has, and then its size.
+// The page's size, once it is held, and whether it lies inside the maker's folders by every name it has:
+// one name lies where its folder, held, does.
 [[nodiscard]] bool InspectPage(HANDLE file, const std::vector<std::wstring>& makerFolders, LONGLONG& size) {
     FILE_STANDARD_INFO standard{};
-    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
-        !LiesWithinByEveryName(file, standard.NumberOfLinks, makerFolders)) {
+    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
+    if (standard.NumberOfLinks > 1 && !LiesWithinByEveryName(file, standard.NumberOfLinks, makerFolders))
         return false;
-    }
     size = standard.EndOfFile.QuadPart;
     return true;
 }
@@ -129,51 +130,31 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
-int PatchDocumentUnguarded(const std::wstring& path, const std::vector<std::wstring>& makerFolders) {
-    // Read and write, no sharing, as the platform's read-write open grants it: nobody else reads or
-    // writes the document meanwhile, and one that somebody holds open can't be opened here. Where the
-    // page lies is judged on this handle, the one every write goes through. A page opened so has no
-    // read-only bit to clear: Windows opens no read-only file for writing.
-    UniqueFileHandle document(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            OPEN_EXISTING, kNoImpersonation, nullptr));
-    UniqueFileHandle page;
-    DWORD attributes = 0;
+int PatchHeldDocument(HANDLE page, bool readOnly, const std::vector<std::wstring>& makerFolders) {
     LONGLONG size = 0;
-    if (document) {
-        if (!InspectPage(document.get(), makerFolders, size)) return 0;
-    } else {
-        // A read-only page: attribute access opens it whatever its sharing; the bit is cleared through
-        // that handle, once it has passed the check, and the document is opened again through it, with
-        // no second look-up of the path.
-        page.reset(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, kNoImpersonation, nullptr));
-        if (!page || !InspectPage(page.get(), makerFolders, size) ||
-            !ReadAttributes(page.get(), attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-            !WriteAttributes(page.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-            return 0;
-        }
-        document.reset(::ReOpenFile(page.get(), GENERIC_READ | GENERIC_WRITE, 0, kNoImpersonation));
-        // The size again, now that nobody else can write: before, somebody could.
-        LARGE_INTEGER exclusiveSize{};
-        if (!document || !::GetFileSizeEx(document.get(), &exclusiveSize)) return 0;
-        size = exclusiveSize.QuadPart;
-    }
+    if (!InspectPage(page, makerFolders, size)) return 0;
+    if (!readOnly) return PatchOpenDocument(page, size);
 
-    if (PatchOpenDocument(document.get(), size) == 0) return 0;
+    // Held for its attributes only: the bit is cleared through this handle, and the document opened
+    // again through it, with no name to look up (so no pipe can answer, and no flags are needed for one).
+    DWORD attributes = 0;
+    if (!ReadAttributes(page, attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        !WriteAttributes(page, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+        return 0;
+    }
+    const UniqueFileHandle document(::ReOpenFile(page, GENERIC_READ | GENERIC_WRITE, 0, 0));
+    // The size again, now that nobody else can write: before, somebody could.
+    LARGE_INTEGER exclusiveSize{};
+    if (!document || !::GetFileSizeEx(document.get(), &exclusiveSize)) return 0;
+    if (PatchOpenDocument(document.get(), exclusiveSize.QuadPart) == 0) return 0;
     // The cleared read-only bit goes back while the document is still open.
-    if (page && !WriteAttributes(page.get(), attributes)) return 0;
-    return 1;
+    return WriteAttributes(page, attributes) ? 1 : 0;
 }
 
 }  // namespace
 
-int PatchDocument(const std::wstring& path, const std::vector<std::wstring>& makerFolders) noexcept {
-    try {
-        return PatchDocumentUnguarded(path, makerFolders);
-    } catch (...) {
-        // The page's text is held whole in memory, so memory can run out for a large one: this document
-        // fails, the walk goes on.
-        return 0;
-    }
+int PatchDocument(HANDLE page, bool readOnly, const std::vector<std::wstring>& makerFolders) noexcept {
+    // The page's text is held whole in memory, so memory can run out for a large one: this document
+    // fails, the walk goes on.
+    return RunGuarded(0, [&] { return PatchHeldDocument(page, readOnly, makerFolders); });
 }

@@ -1,9 +1,8 @@
-// The manual folder walk's calls of the platform: every listing, identity and page open by the
-// literal name, so that a folder or page named "y.", "y ", "aux" or "nul.htm" is itself.
+// The manual folder walk's calls of the platform: every one on a handle the walk holds, each a thin
+// call of held_files.h; the maker's folders held for the whole walk.
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,94 +10,149 @@
 
 #include "file_location.h"
 #include "folder_walk.h"
+#include "held_files.h"
 #include "patch.h"
+#include "run_guarded.h"
 #include "unique_handle.h"
 
 namespace {
 
-// A directory opened for its attributes, by its literal name: full sharing, so that no other opener is
-// disturbed; backup semantics is what lets a directory be opened at all. A link is followed.
-UniqueFileHandle OpenDirectory(const std::wstring& literal) {
-    return UniqueFileHandle(::CreateFileW(
-        literal.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+HANDLE AsHandle(HeldHandle held) noexcept {
+    return reinterpret_cast<HANDLE>(held);
 }
 
-// Nothing when the directory can't be opened or the platform gives no id for it.
-std::optional<DirectoryId> ReadLiteralDirectoryId(const std::wstring& literal) {
-    // A link is followed: the id is its target's.
-    const UniqueFileHandle directory = OpenDirectory(literal);
-    if (!directory) return std::nullopt;
-    DirectoryId id{};
-    FILE_ID_INFO idInfo{};
-    if (::GetFileInformationByHandleEx(directory.get(), FileIdInfo, &idInfo, sizeof idInfo)) {
-        static_assert(sizeof idInfo.FileId == sizeof id.high + sizeof id.low);
-        id.volume = idInfo.VolumeSerialNumber;
-        std::memcpy(&id.low, idInfo.FileId.Identifier, sizeof id.low);
-        std::memcpy(&id.high, idInfo.FileId.Identifier + sizeof id.low, sizeof id.high);
-    } else {
-        // File systems without 128-bit ids still have the 64-bit index.
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(directory.get(), &info)) return std::nullopt;
-        id.volume = info.dwVolumeSerialNumber;
-        id.low = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
-        id.isFileIndex = true;
-    }
-    // Some file systems answer 0 for every file: that would make all their directories one.
-    if (id.high == 0 && id.low == 0) return std::nullopt;
-    return id;
-}
-
-std::wstring ReadLiteralLocation(const std::wstring& literal) {
-    const UniqueFileHandle directory = OpenDirectory(literal);
-    std::wstring location;
-    if (!directory || !ReadHandleLocation(directory.get(), location)) return {};
-    return location;
+HeldHandle Hold(UniqueFileHandle handle, EntryKind kind, OpenedEntry& entry) noexcept {
+    entry.kind = kind;
+    return entry.handle = reinterpret_cast<HeldHandle>(handle.release());
 }
 
 class Win32FolderWalk final : public FolderWalkPlatform {
   public:
-    explicit Win32FolderWalk(const std::vector<std::wstring>& makerFolders) : makerFolders_(makerFolders) {}
+    Win32FolderWalk(const std::vector<HANDLE>& makerFolders, const std::vector<std::wstring>& locations)
+        : makerFolders_(makerFolders), locations_(locations) {}
 
-    bool ListFolder(const std::wstring& folder, std::vector<ListedEntry>& entries) override {
-        // "*" lists every name; whether a literal "*.*" matches names without a dot is not to be
-        // relied on.
-        WIN32_FIND_DATAW entry{};
-        const UniqueFindHandle listing(::FindFirstFileW((GetLiteralPath(folder) + L"\\*").c_str(), &entry));
-        if (!listing) return false;
-        do {
-            entries.push_back({entry.cFileName, entry.dwFileAttributes});
-        } while (::FindNextFileW(listing.get(), &entry));
-        return true;
+    HeldHandle MakerFolder(std::size_t index) override {
+        return index < makerFolders_.size() ? reinterpret_cast<HeldHandle>(makerFolders_[index]) : kNotHeld;
     }
-    std::optional<DirectoryId> ReadDirectoryId(const std::wstring& folder) override {
-        return ReadLiteralDirectoryId(GetLiteralPath(folder));
+    OpenedEntry OpenEntry(HeldHandle folder, std::wstring_view name, bool asFolder) override {
+        OpenedEntry entry;
+        EntryKind kind{};
+        UniqueFileHandle opened = OpenHeldEntry(AsHandle(folder), name, asFolder, kind);
+        if (opened) (void)Hold(std::move(opened), kind, entry);
+        return entry;
     }
-    // Checked only for the top folder and for links: a plain folder lies where its parent does. One
-    // swapped for a link after its parent was listed may still be listed; the check on each page's own
-    // handle keeps every write inside.
-    bool LiesInside(const std::wstring& folder) override {
-        return LiesWithin(ReadLiteralLocation(GetLiteralPath(folder)), makerFolders_);
+    OpenedEntry Reopen(HeldHandle stub, bool asFolder) override {
+        OpenedEntry entry;
+        EntryKind kind{};
+        UniqueFileHandle opened = ReopenHeldEntry(AsHandle(stub), asFolder, kind);
+        if (opened) (void)Hold(std::move(opened), kind, entry);
+        return entry;
     }
-    int PatchPage(const std::wstring& page) override {
-        return PatchDocument(GetLiteralPath(page), makerFolders_);
+    HeldHandle Duplicate(HeldHandle held) override {
+        HANDLE copy = nullptr;
+        const HANDLE process = ::GetCurrentProcess();
+        if (!::DuplicateHandle(process, AsHandle(held), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            return kNotHeld;
+        return reinterpret_cast<HeldHandle>(copy);
+    }
+    void Close(HeldHandle held) noexcept override { UniqueFileHandle closing(AsHandle(held)); }
+    bool ListFolder(HeldHandle folder, std::vector<ListedEntry>& entries) override {
+        return ListHeldFolder(AsHandle(folder), entries);
+    }
+    LinkTarget ReadLinkTarget(HeldHandle link) override { return ReadHeldLinkTarget(AsHandle(link)); }
+    std::optional<DirectoryId> ReadDirectoryId(HeldHandle folder) override {
+        return ReadHeldDirectoryId(AsHandle(folder));
+    }
+    bool LiesInside(HeldHandle held) override {
+        std::wstring location;
+        return ReadHandleLocation(AsHandle(held), location) && LiesWithin(location, locations_);
+    }
+    int PatchPage(HeldHandle page, bool readOnly) override {
+        return PatchDocument(AsHandle(page), readOnly, locations_);
     }
 
   private:
-    const std::vector<std::wstring>& makerFolders_;
+    const std::vector<HANDLE>& makerFolders_;
+    const std::vector<std::wstring>& locations_;
 };
+
+// The maker's folders opened by their locations, for the forms that take paths.
+std::vector<UniqueFileHandle> OpenMakerFolders(const std::vector<std::wstring>& locations) {
+    std::vector<UniqueFileHandle> folders;
+    for (const std::wstring& location : locations) {
+        folders.emplace_back(::CreateFileW(location.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation,
+                                           nullptr));
+    }
+    return folders;
+}
+
+std::vector<HANDLE> GetHandles(const std::vector<UniqueFileHandle>& owners) {
+    std::vector<HANDLE> handles;
+    for (const UniqueFileHandle& owner : owners) handles.push_back(owner.get());
+    return handles;
+}
+
+// The way to `location` from the maker's folder it lies in; false when it lies in none.
+bool FindWayTo(const std::wstring& location, const std::vector<std::wstring>& makerFolders, Way& way) {
+    for (std::size_t index = 0; index < makerFolders.size(); ++index) {
+        const std::wstring& folder = makerFolders[index];
+        if (!LiesWithin(location, {folder})) continue;
+        way = {index, {}};
+        for (std::size_t at = folder.size(); at < location.size();) {
+            if (location[at] == L'\\') ++at;
+            const std::size_t end = std::min(location.find(L'\\', at), location.size());
+            if (end > at) way.names.push_back(location.substr(at, end - at));
+            at = end;
+        }
+        return true;
+    }
+    return false;
+}
 
 }  // namespace
 
 std::wstring ReadFolderLocation(const std::wstring& folder) noexcept {
-    try {
-        return ReadLiteralLocation(GetLiteralPath(folder));
-    } catch (...) {
-        return {};  // memory ran out for the path: no location, as for a folder that can't be opened
-    }
+    return RunGuarded(std::wstring(), [&] {
+        const UniqueFileHandle directory(
+            ::CreateFileW(GetLiteralPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+        std::wstring location;
+        if (!directory || !ReadHandleLocation(directory.get(), location)) location.clear();
+        return location;
+    });
+}
+
+int PatchFolderTree(std::wstring_view path, const Way& top, const std::vector<HANDLE>& makerFolders,
+                    const std::vector<std::wstring>& locations) noexcept {
+    Win32FolderWalk platform(makerFolders, locations);
+    return WalkFolderTree(path, top, locations, platform);
 }
 
 int PatchFolderTree(const std::wstring& folder, const std::vector<std::wstring>& makerFolders) noexcept {
-    Win32FolderWalk platform(makerFolders);
-    return WalkFolderTree(folder, platform);
+    return RunGuarded(0, [&] {
+        const std::vector<UniqueFileHandle> held = OpenMakerFolders(makerFolders);
+        Way top;
+        if (!FindWayTo(ReadFolderLocation(folder), makerFolders, top)) return 0;
+        return PatchFolderTree(folder, top, GetHandles(held), makerFolders);
+    });
+}
+
+int PatchDocument(const std::wstring& path, const std::vector<std::wstring>& makerFolders) noexcept {
+    return RunGuarded(0, [&] {
+        const std::vector<UniqueFileHandle> held = OpenMakerFolders(makerFolders);
+        const std::size_t slash = path.rfind(L'\\');
+        Way way;
+        if (slash == std::wstring::npos ||
+            !FindWayTo(ReadFolderLocation(path.substr(0, slash)), makerFolders, way))
+            return 0;
+        way.names.push_back(path.substr(slash + 1));
+        const std::vector<HANDLE> handles = GetHandles(held);
+        Win32FolderWalk platform(handles, makerFolders);
+        const OpenedEntry page = OpenWithin(platform, makerFolders, way, false);
+        const Held owner(platform, page.handle);
+        return owner ? platform.PatchPage(owner.get(), page.kind == EntryKind::ReadOnlyPage) : 0;
+    });
 }

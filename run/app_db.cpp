@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "run_guarded.h"
 #include "unique_handle.h"
 #include "update_run_internal.h"
 #include "version.h"
@@ -52,7 +53,7 @@ bool ReadAppDbVersion(const wchar_t* keyPath, REGSAM access, std::wstring& versi
         return false;
     }
     // Assigned only once the text is whole: where memory runs out for it, `version` stays empty.
-    return RunStep(false, [&] {
+    return RunGuarded(false, [&] {
         version = DecodeVersionValue(buffer.get(), std::min(read, size));
         return true;
     });

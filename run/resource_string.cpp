@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "run_guarded.h"
 #include "update_run_internal.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool LoadResourceString(UINT id, std::wstring& text) noexcept {
     const std::wstring_view found = FindBlockEntry(::FindResourceW(nullptr, block, RT_STRING), entry);
     if (found.empty()) return false;
     // A string's assign succeeds or leaves it as it was, here empty.
-    return RunStep(false, [&] {
+    return RunGuarded(false, [&] {
         text.assign(found);
         return true;
     });

@@ -3,15 +3,18 @@
 
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <shlwapi.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "file_location.h"
+#include "held_files.h"
 #include "patch.h"
 #include "resource.h"
+#include "run_guarded.h"
 #include "unique_handle.h"
 #include "update_run.h"
 #include "update_run_internal.h"
@@ -22,48 +25,60 @@ namespace {
 // folders, the only places the run writes in, are row 1's folder and the one that holds rows 2 to 4.
 constexpr std::wstring_view kUserGuideFolder = L"Documentation\\Orvet User Guide";
 constexpr std::wstring_view kMakerDataFolder = L"Halvern Corporation";
-constexpr std::wstring_view kProgramDataFolders[] = {
-    L"Halvern Corporation\\Orvet Care\\BasicManual",
-    L"Halvern Corporation\\Orvet Care\\Localsite",
-    L"Halvern Corporation\\Orvet Care\\UpdatedManual",
-};
 
-// Where the maker's folder `base` + `tail` really lies, when that is where its path says: below the known
-// folder `base`, whatever it was redirected to, `tail` holds no link. Empty otherwise, or when either
+constexpr std::wstring_view kManualFolders[] = {L"Orvet Care\\BasicManual", L"Orvet Care\\Localsite",
+                                                L"Orvet Care\\UpdatedManual"};
+
+// The names of `tail`, a path the run appends.
+std::vector<std::wstring> SplitNames(std::wstring_view tail) {
+    std::vector<std::wstring> names;
+    for (std::size_t at = 0; at < tail.size();) {
+        const std::size_t end = std::min(tail.find(L'\\', at), tail.size());
+        names.emplace_back(tail.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
+// Holds the maker's folder `base` + `tail` open, reached from the known folder `base` one name at a time,
+// each opened as itself, and gives where it lies, when that is where its path says: below the known
+// folder, whatever it was redirected to, `tail` holds no link. Nothing held otherwise, or when either
 // can't be opened: folders that a standard user may have made or swapped are then no place to write in.
-std::wstring FindMakerFolder(std::wstring_view base, std::wstring_view tail) noexcept {
-    return RunStep(std::wstring(), [&] {
+bool HoldMakerFolder(std::wstring_view base, std::wstring_view tail, std::vector<UniqueFileHandle>& folders,
+                     std::vector<std::wstring>& locations) noexcept {
+    return RunGuarded(false, [&] {
         // The known folder without its backslash, unless it is a drive root, which needs it.
         const std::wstring known(base.substr(0, base.size() > 3 ? base.size() - 1 : base.size()));
-        const std::wstring knownLocation = ReadFolderLocation(known);
-        std::wstring place = ReadFolderLocation(std::wstring(base).append(tail));
-        if (knownLocation.empty() || !IsPlaceAt(place, knownLocation, tail)) place.clear();
-        return place;
-    });
-}
-
-// The maker's folders that were found; none when memory runs out, so that nothing is written.
-std::vector<std::wstring> CollectMakerFolders(const std::wstring& userGuide,
-                                              const std::wstring& makerData) noexcept {
-    return RunStep(std::vector<std::wstring>(), [&] {
-        std::vector<std::wstring> folders;
-        for (const std::wstring* folder : {&userGuide, &makerData}) {
-            if (!folder->empty()) folders.push_back(*folder);
+        UniqueFileHandle folder(
+            ::CreateFileW(GetLiteralPath(known).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+        std::wstring knownLocation;
+        if (!folder || !ReadHandleLocation(folder.get(), knownLocation)) return false;
+        for (const std::wstring& name : SplitNames(tail)) {
+            EntryKind kind{};
+            folder = OpenHeldEntry(folder.get(), name, true, kind);
+            if (!folder || kind != EntryKind::Directory) return false;
         }
-        return folders;
+        std::wstring place;
+        if (!ReadHandleLocation(folder.get(), place) || !IsPlaceAt(place, knownLocation, tail)) return false;
+        locations.push_back(std::move(place));
+        folders.push_back(std::move(folder));
+        return true;
     });
 }
 
-// The walk of `base` + `tail` when that folder exists, else 0. Memory running out on the way skips the
-// folder like one that does not exist.
-int PatchTargetFolder(std::wstring_view base, std::wstring_view tail,
-                      const std::vector<std::wstring>& makerFolders) noexcept {
-    return RunStep(0, [&] {
-        std::wstring target;
-        target.reserve(base.size() + tail.size());
-        target.append(base).append(tail);
-        if (!::PathFileExistsW(target.c_str())) return 0;
-        return PatchFolderTree(target, makerFolders);
+// The walk of the manual folder `tail` below the maker's folder `makerFolder`, whose ordinary path is
+// `base` + `makerTail`; 0 when it does not exist. Memory running out on the way skips the folder too.
+int PatchManualFolder(std::wstring_view base, std::wstring_view makerTail, std::wstring_view tail,
+                      std::size_t makerFolder, const std::vector<HANDLE>& makerFolders,
+                      const std::vector<std::wstring>& locations) noexcept {
+    return RunGuarded(0, [&] {
+        std::wstring path;
+        path.reserve(base.size() + makerTail.size() + 1 + tail.size());
+        path.append(base).append(makerTail);
+        if (!tail.empty()) path.append(1, L'\\').append(tail);
+        return PatchFolderTree(path, Way{makerFolder, SplitNames(tail)}, makerFolders, locations);
     });
 }
 
@@ -118,18 +133,28 @@ int RunUpdate() noexcept {
     std::wstring_view root;
     if (KnownFolderWithSlash(FOLDERID_Windows, windows) == S_OK) root = GetDriveRoot(windows);
     (void)KnownFolderWithSlash(FOLDERID_ProgramData, programData);  // empty when it fails
-    // A row is walked only when its maker's folder is where its path says, and every walk writes only in
-    // the maker's folders that are: a link from one into the other is followed.
-    const std::wstring userGuide = root.empty() ? std::wstring() : FindMakerFolder(root, kUserGuideFolder);
-    const std::wstring makerData =
-        programData.empty() ? std::wstring() : FindMakerFolder(programData, kMakerDataFolder);
-    const std::vector<std::wstring> makerFolders = CollectMakerFolders(userGuide, makerData);
+    // A row is walked only when its maker's folder is where its path says; the maker's folders are held
+    // for the whole run, and every walk opens only what lies in them: a link from one into the other is
+    // followed.
+    std::vector<UniqueFileHandle> held;
+    std::vector<std::wstring> locations;
+    const bool userGuide = !root.empty() && HoldMakerFolder(root, kUserGuideFolder, held, locations);
+    const bool makerData =
+        !programData.empty() && HoldMakerFolder(programData, kMakerDataFolder, held, locations);
+    std::vector<HANDLE> makerFolders;
+    const bool listed = RunGuarded(false, [&] {
+        for (const UniqueFileHandle& folder : held) makerFolders.push_back(folder.get());
+        return true;
+    });
 
     int handled = 0;
-    if (!userGuide.empty()) handled = PatchTargetFolder(root, kUserGuideFolder, makerFolders);
-    if (!makerData.empty()) {
-        for (const std::wstring_view folder : kProgramDataFolders)
-            handled |= PatchTargetFolder(programData, folder, makerFolders);
+    if (listed && userGuide)
+        handled = PatchManualFolder(root, kUserGuideFolder, {}, 0, makerFolders, locations);
+    if (listed && makerData) {
+        for (const std::wstring_view folder : kManualFolders) {
+            handled |= PatchManualFolder(programData, kMakerDataFolder, folder, userGuide ? 1 : 0,
+                                         makerFolders, locations);
+        }
     }
 
     WriteVersionStamp();
@@ -148,7 +173,7 @@ HRESULT KnownFolderWithSlash(REFKNOWNFOLDERID id, std::wstring& path) noexcept {
     // Canonical, as the platform itself resolves it: a redirection that reads "C:\ProgramData\",
     // "C:\.\ProgramData" or "C:\Windows\..\ProgramData" names C:\ProgramData, and so must the literal form
     // built on it. Then exactly one trailing backslash.
-    return RunStep(E_OUTOFMEMORY, [&] {
+    return RunGuarded(E_OUTOFMEMORY, [&] {
         DWORD length = ::GetFullPathNameW(buffer.get(), 0, nullptr, nullptr);
         if (length == 0) return E_UNEXPECTED;
         std::wstring full(length, L'\0');

@@ -30,15 +30,3 @@ void WriteVersionStamp() noexcept;
 // Looks up string `id` in this executable's string tables, the platform choosing the language. Returns
 // whether a non-empty text was found; `text` then holds it, otherwise it is empty.
 [[nodiscard]] bool LoadResourceString(UINT id, std::wstring& text) noexcept;
-
-// The run's exception boundary. The run builds a few short paths and texts, and memory running out for
-// one (std::bad_alloc is the only exception anything in the run throws) must not end the run: the step
-// concerned yields `failed`, as its own failure would, and the run goes on with its next step.
-template <typename Result, typename Step>
-[[nodiscard]] Result RunStep(Result failed, Step step) noexcept {
-    try {
-        return step();
-    } catch (...) {
-        return failed;
-    }
-}

@@ -5,9 +5,10 @@
 # clears them when it ends; the links, which Wine can't remove, go here.
 # - the last manual folder holds sub and a link zlink to it, so that the walk reads identities;
 # - what a standard user may plant in a manual folder, leading out of the maker's folders: a directory
-#   link, a file link to a read-only page and a hard link to one;
+#   link and a hard link to a read-only page;
 # - links that stay inside: Localsite's to a dot folder of BasicManual and to a folder of the maker's;
-# - a page that a hook of the test swaps, at its open, for a file link to a page outside;
+# - a folder that a hook of the test tries to swap, at its page's open, for one holding a file link to a
+#   page outside;
 # - two drives of their own, whose Windows and ProgramData folders the test names in place of the
 #   machine's: on A, Documentation is a link, one manual folder a link out and one a link inside; on B,
 #   the user guide folder and the maker's ProgramData folder are links.
@@ -43,7 +44,8 @@ mkdir -p "$care/UpdatedManual/sub" "$care/BasicManual/.extra" "$care/swap" "$car
 ln -s sub "$care/UpdatedManual/zlink"
 ln -s "$outside" "$care/BasicManual/out"
 touch "$outside/linked.htm" "$outside/hard.htm" "$outside/swapped.htm"
-ln -s "$outside/linked.htm" "$care/BasicManual/link.htm"
+# No file link to linked.htm: Wine opens a Unix file link as the file it leads to and shows it as that
+# file, with no sign of a link, so it can't stand for one; the test makes it on Windows.
 ln "$outside/hard.htm" "$care/BasicManual/hard.htm"
 ln -s "$outside/swapped.htm" "$care/.spare/page.htm"
 ln -s ../BasicManual/.extra "$care/Localsite/to-extra"

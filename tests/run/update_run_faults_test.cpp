@@ -7,7 +7,8 @@
 #include <windows.h>
 
 #include <shlobj.h>
-#include <shlwapi.h>
+#include <winioctl.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,9 @@
 #include "unique_handle.h"
 #include "update_run.h"
 
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                                     PUNICODE_STRING);
+
 // What the run reports: its exit code, whether the stamp was written and the notice asked for.
 struct Outcome {
     int exitCode;
@@ -36,6 +40,8 @@ constexpr Outcome kDone{0, true, true};
 constexpr Outcome kNotEligible{1, false, false};
 constexpr Outcome kNoStamp{0, false, true};
 constexpr Outcome kNoNotice{0, true, false};
+
+constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
 
 // Each function: how it is wrapped, what it returns when it fails, the error it fails with, and what
 // the run reports when its first call fails and when a later one does.
@@ -50,12 +56,12 @@ constexpr Outcome kNoNotice{0, true, false};
     IMPORT(GetModuleHandleW, "@4", nullptr, ERROR_MOD_NOT_FOUND, kDone, kDone)                              \
     IMPORT(GetProcAddress, "@8", nullptr, ERROR_PROC_NOT_FOUND, kDone, kDone)                               \
     DIRECT(SHGetKnownFolderPath, "@16", 0, ERROR_FILE_NOT_FOUND, kDone, kDone)                              \
-    IMPORT(PathFileExistsW, "@4", FALSE, ERROR_ACCESS_DENIED, kDone, kDone)                                 \
-    IMPORT(FindFirstFileW, "@8", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                   \
-    IMPORT(FindNextFileW, "@8", FALSE, ERROR_ACCESS_DENIED, kDone, kDone)                                   \
-    IMPORT(FindClose, "@4", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                                      \
-    HOOK(CreateFileW, "@28", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                       \
-    /* Then the 64-bit file index stands in. */                                                             \
+    IMPORT(CreateFileW, "@28", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                     \
+    /* Every entry's open; a page's refused for writing is opened for its attributes. */                    \
+    HOOK(NtCreateFile, "@44", kAccessDenied, ERROR_ACCESS_DENIED, kDone, kDone)                             \
+    IMPORT(DuplicateHandle, "@28", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                               \
+    IMPORT(DeviceIoControl, "@32", FALSE, ERROR_INVALID_FUNCTION, kDone, kDone)                             \
+    /* Listings, kinds, sizes and ids; for an id the 64-bit file index then stands in. */                   \
     IMPORT(GetFileInformationByHandleEx, "@16", FALSE, ERROR_INVALID_PARAMETER, kDone, kDone)               \
     HOOK(CloseHandle, "@4", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                                      \
     /* The known folders made canonical: the first is the Windows folder's. */                              \
@@ -86,22 +92,35 @@ namespace {
 // Known folders the test names in place of the machine's, when not empty.
 std::wstring redirectedWindows;
 std::wstring redirectedProgramData;
-// A page that is swapped, at its first open for writing, for the file link in `spareFolder`: its own
-// folder goes aside and `spareFolder` takes its name.
-std::wstring swapPage;
+// A page whose folder the test tries to swap, at the page's open for writing, for `spareFolder`, which
+// holds a file link of the page's name to a page outside: its folder would go aside and `spareFolder`
+// take its name.
+std::wstring swapFolder;
 std::wstring spareFolder;
 bool swapped = false;
 
-void SwapAtTheOpen(const wchar_t* name, DWORD access) {
-    if (swapPage.empty() || (access & GENERIC_WRITE) == 0) return;
-    const std::wstring path = name;
-    if (path.size() < swapPage.size() ||
-        path.compare(path.size() - swapPage.size(), swapPage.size(), swapPage) != 0)
-        return;
-    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
-    swapped = ::MoveFileW(folder.c_str(), (folder + L".real").c_str()) &&
-              ::MoveFileW(spareFolder.c_str(), folder.c_str());
-    swapPage.clear();
+// A folder that a standard user's token turns into a junction to `junctionTarget` at its first open,
+// after its folder was listed: it goes aside, and a junction takes its name.
+std::wstring junctionFolder;
+std::wstring junctionTarget;
+HANDLE junctionToken = nullptr;
+bool junctionMade = false;
+
+void SwapForJunction(const std::wstring& name) {
+    if (junctionFolder.empty() || name != junctionFolder.substr(junctionFolder.rfind(L'\\') + 1)) return;
+    if (::ImpersonateLoggedOnUser(junctionToken)) {
+        junctionMade = ::MoveFileW(junctionFolder.c_str(), (junctionFolder + L".real").c_str()) &&
+                       MakeJunction(junctionFolder, junctionTarget);
+        (void)::RevertToSelf();
+    }
+    junctionFolder.clear();
+}
+
+void SwapAtTheOpen(const std::wstring& name) {
+    if (swapFolder.empty() || name != L"page.htm") return;
+    swapped = ::MoveFileW(swapFolder.c_str(), (swapFolder + L".real").c_str()) &&
+              ::MoveFileW(spareFolder.c_str(), swapFolder.c_str());
+    swapFolder.clear();
 }
 
 }  // namespace
@@ -126,13 +145,30 @@ HRESULT WINAPI Wrap_SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDL
     std::memcpy(*path, redirected.c_str(), bytes);
     return S_OK;
 }
-HANDLE WINAPI OpenSwappingOrFailing(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                    DWORD disposition, DWORD flags, HANDLE model) {
-    SwapAtTheOpen(name, access);
-    if (!faults::Passes("CreateFileW")) return INVALID_HANDLE_VALUE;
-    return Real_CreateFileW(name, access, share, security, disposition, flags, model);
+// Windows opens no read-only file for writing; Wine, run as root, does. Refused here as Windows refuses
+// it, so that a read-only page takes the branch it takes there: its bit cleared, the page opened again
+// through its handle, patched, and the bit put back.
+NTSTATUS NTAPI OpenAsWindowsOrFail(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                   PIO_STATUS_BLOCK io, PLARGE_INTEGER allocation, ULONG attributes,
+                                   ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+    const std::wstring name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    if (writing) SwapAtTheOpen(name);
+    if ((options & FILE_DIRECTORY_FILE) != 0) SwapForJunction(name);
+    if (!faults::Passes("NtCreateFile")) return kAccessDenied;
+    const NTSTATUS status = Real_NtCreateFile(handle, access, object, io, allocation, attributes, share,
+                                              disposition, options, ea, eaLength);
+    if (status != 0 || !writing) return status;
+    FILE_BASIC_INFO basic{};
+    if (Real_GetFileInformationByHandleEx(*handle, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        (void)Real_CloseHandle(*handle);
+        *handle = nullptr;
+        return kAccessDenied;
+    }
+    return status;
 }
-decltype(&::CreateFileW) Wrap_CreateFileW = &OpenSwappingOrFailing;
+decltype(&::NtCreateFile) Wrap_NtCreateFile = &OpenAsWindowsOrFail;
 // A failing close still releases the handle, as the platform's does.
 BOOL WINAPI CloseAndFail(HANDLE handle) {
     const BOOL closed = Real_CloseHandle(handle);
@@ -165,8 +201,9 @@ struct Page {
 };
 
 // Each folder's last entry patches well, so that one failure anywhere leaves the notice to the others.
-// The script's links (update_run_faults.sh): UpdatedManual's zlink to its sub; BasicManual's out, link.htm
-// and hard.htm, which lead to the pages outside below; Localsite's to-extra and to-shared, listed last,
+// The machine's links (update_run_faults.sh): UpdatedManual's zlink to its sub; BasicManual's out, link.htm
+// (on Windows: Wine shows a file link as the file it leads to) and hard.htm, which lead to the pages
+// outside below; Localsite's to-extra and to-shared, listed last,
 // which lead to a dot folder of BasicManual and to a folder of the maker's, each reached only that way.
 const Page kPages[] = {
     {1, L"sub\\both.html", kZone + "<head>", kLocal + "<head>" + kTag, kZone + "<head>" + kTag},
@@ -342,8 +379,7 @@ TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
     RunWithFault("", 0, 0, false, kDone);  // counts the calls
     std::map<std::string, int> calls;
     for (const Row& row : rows) calls[row.function] = faults::CountCalls(row.function.c_str());
-    ASSERT_GT(calls["GetFileInformationByHandleEx"], 0)
-        << "no identity was read: no link (update_run_faults.sh)";
+    ASSERT_GT(calls["DeviceIoControl"], 0) << "no link was read: no link (update_run_faults.sh)";
 
     int runs = 0;
     for (const Row& row : rows) {
@@ -413,29 +449,28 @@ TEST(UpdateRunFaultTest, WritesOnlyWhereTheMakersFoldersAre) {
     }
 }
 
-// A page that a standard user swaps for a link to a page outside after the walk listed it, just before
-// it is opened: where it lies is judged on the handle it is opened with, so nothing is written.
-TEST(UpdateRunFaultTest, APageSwappedForALinkAtItsOpenIsLeftAsItIs) {
+// A standard user who swaps a page's folder, after the walk listed it and just before the page is opened,
+// for one whose page of that name is a link to a page outside: the folder is held open, without leave to
+// delete, and can't be renamed, so the page is opened relative to the folder the walk listed.
+TEST(UpdateRunFaultTest, AFolderCannotBeSwappedWhileItsPagesAreOpened) {
     const std::wstring care = machine::GetManualFolder(2).substr(0, machine::GetManualFolder(2).rfind(L'\\'));
     const std::wstring folder = care + L"\\swap";
     const OutsidePage& target = kOutsidePages[2];
     if (::GetFileAttributesW((care + L"\\.spare").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "needs update_run_faults.sh's spare link (Wine moves a link's target, not the link)";
     ASSERT_NO_FATAL_FAILURE(WriteOutsidePages());
-    ASSERT_TRUE(WriteFileBytes(folder + L"\\page.htm", kOutsideBytes));
-    swapPage = L"\\swap\\page.htm";
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\page.htm", "<head>"));
+    swapFolder = folder;
     spareFolder = care + L"\\.spare";
     swapped = false;
     const std::wstring maker = care.substr(0, care.rfind(L'\\'));
     const int result = PatchFolderTree(folder, {ReadFolderLocation(maker)});
-    swapPage.clear();
+    swapFolder.clear();
 
-    EXPECT_TRUE(swapped) << "the page was not swapped at its open";
-    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(swapped) << "the folder was renamed while it was held";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadFileBytes(folder + L"\\page.htm").value_or("<unreadable>"), "<head>" + kTag);
     EXPECT_EQ(ReadFileBytes(GetOutsidePath(target)).value_or("<unreadable>"), kOutsideBytes);
-    EXPECT_TRUE(::MoveFileW(folder.c_str(), spareFolder.c_str()));
-    EXPECT_TRUE(::MoveFileW((folder + L".real").c_str(), folder.c_str()));
-    EXPECT_EQ(ReadFileBytes(folder + L"\\page.htm").value_or("<unreadable>"), kOutsideBytes);
 }
 
 // The administrator's own token with its Administrators group for deny only and no privileges: a standard
@@ -496,6 +531,135 @@ TEST(UpdateRunFaultTest, JunctionsAStandardUserPlantsLeadNowhere) {
     EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW((outside + L"\\target.htm").c_str())),
               DWORD{FILE_ATTRIBUTE_READONLY});
     clear();
+}
+
+// On Windows, a folder that a standard user swaps for a junction out between its listing and its open is
+// opened as the junction and not followed.
+TEST(UpdateRunFaultTest, AFolderSwappedForAJunctionAfterItsListingLeadsNowhere) {
+    if (!machine::ReportsWorkstation())
+        GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
+    const std::wstring basic = machine::GetManualFolder(2);
+    const std::wstring outside = basic.substr(0, 3) + L"outside-swapped";
+    ASSERT_TRUE(WriteFileBytes(basic + L"\\swapped\\page.htm", "<head>"));
+    ASSERT_TRUE(WriteFileBytes(outside + L"\\page.htm", kOutsideBytes));
+    const UniqueFileHandle user = MakeStandardUserToken();
+    ASSERT_TRUE(user) << ::GetLastError();
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
+    junctionFolder = basic + L"\\swapped";
+    junctionTarget = outside;
+    junctionToken = user.get();
+    junctionMade = false;
+    EXPECT_EQ(RunUpdate(), 0);
+    junctionFolder.clear();
+    const bool made = junctionMade;
+    EXPECT_EQ(ReadFileBytes(outside + L"\\page.htm").value_or("<unreadable>"), kOutsideBytes);
+    (void)DeleteTree(outside);
+    (void)machine::ClearMachine();
+    if (!made && machine::RunsUnderWine()) GTEST_SKIP() << "Wine makes no junctions";
+    EXPECT_TRUE(made) << "the folder was not swapped";
+}
+
+// On Windows, links whose targets lead to a named pipe: a page that is a file link to it, and one whose
+// file link leads inside, but through a junction to "\RPC Control", where an object-manager link leads on
+// to the pipe. Every target is read before anything follows it, so the pipe's server sees nobody.
+TEST(UpdateRunFaultTest, LinksToADeviceAreNeverOpened) {
+    if (machine::RunsUnderWine())
+        GTEST_SKIP() << "Wine makes no junctions, file links or object-manager links";
+    if (!machine::ReportsWorkstation())
+        GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
+    const std::wstring basic = machine::GetManualFolder(2);
+    const std::wstring name = L"orvet-kit-" + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_TRUE(WriteFileBytes(basic + L"\\page.htm", "<head>"));
+    const UniqueFileHandle pipe(::CreateNamedPipeW((L"\\\\.\\pipe\\" + name).c_str(),
+                                                   PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE,
+                                                   1, 0, 0, 0, nullptr));
+    ASSERT_TRUE(pipe) << ::GetLastError();
+    const UniqueFileHandle connected(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected.get();
+    ASSERT_FALSE(::ConnectNamedPipe(pipe.get(), &overlapped));
+    ASSERT_EQ(::GetLastError(), DWORD{ERROR_IO_PENDING});
+    ASSERT_TRUE(::CreateSymbolicLinkW((basic + L"\\pipe.htm").c_str(), (L"\\\\.\\pipe\\" + name).c_str(), 0))
+        << ::GetLastError();
+    ASSERT_TRUE(MakeJunction(basic + L"\\rpc", L"\\RPC Control")) << ::GetLastError();
+    std::wstring objectName = L"\\RPC Control\\" + name + L".htm";
+    std::wstring objectTarget = L"\\??\\pipe\\" + name;
+    UNICODE_STRING objectText{static_cast<USHORT>(objectName.size() * 2),
+                              static_cast<USHORT>(objectName.size() * 2), objectName.data()};
+    UNICODE_STRING targetText{static_cast<USHORT>(objectTarget.size() * 2),
+                              static_cast<USHORT>(objectTarget.size() * 2), objectTarget.data()};
+    OBJECT_ATTRIBUTES object{};
+    InitializeObjectAttributes(&object, &objectText, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    UniqueFileHandle objectLink;
+    ASSERT_EQ(::NtCreateSymbolicLinkObject(objectLink.put(), 0xF0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &object,
+                                           &targetText),
+              0);
+    ASSERT_TRUE(::CreateSymbolicLinkW((basic + L"\\through-rpc.htm").c_str(),
+                                      (basic + L"\\rpc\\" + name + L".htm").c_str(), 0))
+        << ::GetLastError();
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
+
+    EXPECT_EQ(RunUpdate(), 0);
+    EXPECT_EQ(::WaitForSingleObject(connected.get(), 0), DWORD{WAIT_TIMEOUT}) << "the run opened the pipe";
+    EXPECT_EQ(ReadFileBytes(basic + L"\\page.htm").value_or("<unreadable>"), "<head>" + kTag);
+    (void)::CancelIo(pipe.get());
+    (void)machine::ClearMachine();
+}
+
+DWORD WINAPI RunUpdateOnThread(void*) {
+    return static_cast<DWORD>(RunUpdate());
+}
+
+// On Windows: a page that a user holds an oplock on is given up after a moment, and the run goes on; a
+// page compressed by the platform (a reparse point that is no link) is read as its contents and patched.
+TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedPagesArePatched) {
+    if (machine::RunsUnderWine()) GTEST_SKIP() << "Wine has no oplocks and no compressed files";
+    if (!machine::ReportsWorkstation())
+        GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
+    const std::wstring basic = machine::GetManualFolder(2);
+    const std::wstring held = basic + L"\\held.htm";
+    const std::wstring compressed = basic + L"\\compressed.htm";
+    const std::string large = "<head>" + std::string(64 * 1024, 'x');
+    ASSERT_TRUE(WriteFileBytes(held, "<head>"));
+    ASSERT_TRUE(WriteFileBytes(compressed, large));
+    std::wstring command = L"compact.exe /c /exe:xpress4k \"" + compressed + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process))
+        << ::GetLastError();
+    const UniqueFileHandle compactProcess(process.hProcess);
+    const UniqueFileHandle compactThread(process.hThread);
+    (void)::WaitForSingleObject(compactProcess.get(), 60'000);
+
+    // An oplock of the caching kind, which a writer's open must wait on until its holder lets go.
+    const UniqueFileHandle holder(::CreateFileW(held.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    ASSERT_TRUE(holder) << ::GetLastError();
+    REQUEST_OPLOCK_INPUT_BUFFER input{REQUEST_OPLOCK_CURRENT_VERSION, sizeof input,
+                                      OPLOCK_LEVEL_CACHE_READ | OPLOCK_LEVEL_CACHE_HANDLE,
+                                      REQUEST_OPLOCK_INPUT_FLAG_REQUEST};
+    REQUEST_OPLOCK_OUTPUT_BUFFER output{};
+    output.StructureVersion = REQUEST_OPLOCK_CURRENT_VERSION;
+    output.StructureLength = sizeof output;
+    const UniqueFileHandle broken(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = broken.get();
+    ASSERT_FALSE(::DeviceIoControl(holder.get(), FSCTL_REQUEST_OPLOCK, &input, sizeof input, &output,
+                                   sizeof output, nullptr, &overlapped));
+    ASSERT_EQ(::GetLastError(), DWORD{ERROR_IO_PENDING}) << "no oplock granted";
+    ASSERT_NO_FATAL_FAILURE(MakeEligible());
+
+    const UniqueFileHandle run(::CreateThread(nullptr, 0, RunUpdateOnThread, nullptr, 0, nullptr));
+    ASSERT_TRUE(run);
+    const DWORD ended = ::WaitForSingleObject(run.get(), 60'000);
+    (void)::CancelIoEx(holder.get(), &overlapped);
+    EXPECT_EQ(ended, DWORD{WAIT_OBJECT_0}) << "the run waited on the oplock";
+    (void)::WaitForSingleObject(run.get(), INFINITE);
+    EXPECT_EQ(ReadFileBytes(compressed).value_or("<unreadable>"), "<head>" + kTag + large.substr(6));
+    (void)machine::ClearMachine();
 }
 
 }  // namespace

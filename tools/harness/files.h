@@ -57,7 +57,8 @@
 // link lists as a directory link of its kind, leads to its target and goes again without it.
 
 // Makes `link`, a new folder, a junction (mount point) to the folder `target`, a fully qualified path
-// ("C:\..." or "\\?\C:\..."). Any user who may write the folder that holds `link` may. True when made;
+// ("C:\..." or "\\?\C:\...", or an NT path such as "\RPC Control"). Any user who may write the folder
+// that holds `link` may. True when made;
 // otherwise no folder is left at `link` and GetLastError says why.
 [[nodiscard]] bool MakeJunction(const std::wstring& link, const std::wstring& target);
 
