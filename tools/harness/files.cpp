@@ -35,7 +35,8 @@ static_assert(IO_REPARSE_TAG_MOUNT_POINT == 0xA0000003);
 std::vector<BYTE> MountPointBuffer(std::wstring_view target) {
     if (target.rfind(L"\\\\?\\", 0) == 0) target.remove_prefix(4);
     // A target that begins with a backslash is an NT path already ("\RPC Control").
-    const std::wstring substitute = (target.empty() || target[0] != L'\\' ? L"\\??\\" : L"") + std::wstring(target);
+    const std::wstring substitute =
+        (target.empty() || target[0] != L'\\' ? L"\\??\\" : L"") + std::wstring(target);
     const std::size_t substituteBytes = substitute.size() * sizeof(wchar_t);
     const std::size_t printBytes = target.size() * sizeof(wchar_t);
     const std::size_t pathBytes = substituteBytes + sizeof(wchar_t) + printBytes + sizeof(wchar_t);
