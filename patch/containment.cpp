@@ -34,22 +34,6 @@ bool SplitNames(std::wstring_view path, std::vector<std::wstring>& names) {
     return true;
 }
 
-// Opens `name` in `folder` as itself; a reparse point that is no link is opened again following it,
-// through its own handle.
-OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder, std::wstring_view name,
-                         bool asFolder) {
-    OpenedEntry entry = platform.OpenEntry(folder, name, asFolder);
-    if (entry.handle == kNotHeld || entry.kind != EntryKind::OtherReparse) return entry;
-    Held stub(platform, entry.handle);
-    entry = platform.Reopen(stub.get(), asFolder);
-    if (entry.handle != kNotHeld &&
-        (entry.kind == EntryKind::Link || entry.kind == EntryKind::OtherReparse)) {
-        platform.Close(entry.handle);
-        return {};
-    }
-    return entry;
-}
-
 // The folder `names` lead to from the maker's folder `makerFolder`, none of them a link: opened anew,
 // for ".." climbing back, which only relative links need.
 Held OpenPlainFolders(FolderWalkPlatform& platform, std::size_t makerFolder,
@@ -65,6 +49,21 @@ Held OpenPlainFolders(FolderWalkPlatform& platform, std::size_t makerFolder,
 }
 
 }  // namespace
+
+OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder, std::wstring_view name,
+                         bool asFolder) {
+    OpenedEntry entry = platform.OpenEntry(folder, name, asFolder);
+    if (entry.handle == kNotHeld || entry.kind != EntryKind::OtherReparse) return entry;
+    Held stub(platform, entry.handle);
+    entry = platform.Reopen(stub.get(), asFolder);
+    if (entry.handle != kNotHeld &&
+        (entry.kind == EntryKind::Link || entry.kind == EntryKind::OtherReparse)) {
+        platform.Close(entry.handle);
+        return {};
+    }
+    entry.reopened = true;
+    return entry;
+}
 
 OpenedEntry OpenWithin(FolderWalkPlatform& platform, const std::vector<std::wstring>& makerFolders, Way& way,
                        bool asFolder) {

@@ -40,6 +40,7 @@ enum class EntryKind : unsigned char {
 struct OpenedEntry {
     HeldHandle handle = kNotHeld;
     EntryKind kind = EntryKind::Directory;
+    bool reopened = false;  // by OpenAsItself, through a reparse point that is no link
 };
 
 // Where a link leads, as it stores it.
@@ -80,6 +81,10 @@ class FolderWalkPlatform {
     // folder to list, or as a page to patch (exclusively for reading and writing, or for its attributes
     // when it is read-only). kNotHeld when it can't be opened or is not of that kind.
     [[nodiscard]] virtual OpenedEntry OpenEntry(HeldHandle folder, std::wstring_view name, bool asFolder) = 0;
+    // Opens `name`, a folder that the held `folder`'s listing showed as plain, to list it: as itself, what
+    // it is not read, since a link swapped in for it since is opened as the link, which lists as empty.
+    // kNotHeld when it can't be opened as a folder.
+    [[nodiscard]] virtual HeldHandle OpenListedFolder(HeldHandle folder, std::wstring_view name) = 0;
     // Opens again, with no name to look up, what `stub` holds as an OtherReparse, following its reparse
     // point (a compressed file is then read as its contents), as OpenEntry would open it otherwise.
     [[nodiscard]] virtual OpenedEntry Reopen(HeldHandle stub, bool asFolder) = 0;
@@ -141,6 +146,11 @@ struct Way {
 
 // How many links one resolution may pass through, as Windows bounds its own reparsing.
 inline constexpr int kMostLinkHops = 32;
+
+// Opens `name` in `folder` as itself, and a reparse point that is no link again through its own handle,
+// following it: a Directory, Page, ReadOnlyPage or Link, or nothing held.
+[[nodiscard]] OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder,
+                                       std::wstring_view name, bool asFolder);
 
 // Opens what `way` leads to, one name at a time from its held maker's folder, each name as itself. A
 // link on the way is read and resolved here (see the top of this file); ".." never leaves the maker's

@@ -48,6 +48,7 @@ struct Directory {
     std::wstring name;
     Way way;                  // from a maker's folder, without links, where `parent` is kNone
     bool followed = false;    // the platform followed a link to it: judged where it lies at every open
+    bool reparsed = false;    // a reparse point that is no link: opened again through itself
     std::size_t length = 0;   // of its shortest path known
     bool followLinks = true;  // false below a link whose identity could not be read
     bool listed = false;
@@ -109,11 +110,12 @@ Held OpenDirectory(Walk& walk, std::size_t index) {
     const HeldHandle parent = Acquire(walk, walk.directories[index].parent);
     if (parent == kNotHeld) return Held(platform, kNotHeld);
     const Directory& directory = walk.directories[index];
-    const OpenedEntry entry = platform.OpenEntry(parent, directory.name, true);
+    if (!directory.followed && !directory.reparsed)
+        return Held(platform, platform.OpenListedFolder(parent, directory.name));
+    const OpenedEntry entry = OpenAsItself(platform, parent, directory.name, true);
     Held opened(platform, entry.handle);
-    // A folder swapped for a link since it was listed is not followed; one the platform followed a link
-    // to is judged again.
-    if (directory.followed ? !platform.LiesInside(opened.get()) : entry.kind != EntryKind::Directory)
+    // One the platform followed a link to is judged again; a link swapped in since is not followed.
+    if (entry.kind != EntryKind::Directory || (directory.followed && !platform.LiesInside(opened.get())))
         opened.reset();
     return opened;
 }
@@ -206,12 +208,19 @@ std::size_t FollowLink(Walk& walk, std::size_t index, const std::wstring& name, 
     StartIdentifying(walk);
     const HeldHandle folder = Acquire(walk, index);
     if (folder == kNotHeld) return kNone;
-    const OpenedEntry entry = platform.OpenEntry(folder, name, true);
+    const OpenedEntry entry = OpenAsItself(platform, folder, name, true);
     Held link(platform, entry.handle);
     if (!link) return kNone;
     Directory reached;
     reached.length = length;
     reached.followLinks = walk.directories[index].followLinks;
+    if (entry.reopened) {
+        // No link, a placeholder or the like: its contents, as the platform shows them through it.
+        reached.parent = index;
+        reached.name = name;
+        reached.reparsed = true;
+        return ReachDirectory(walk, std::move(reached), std::move(link), false);
+    }
     const LinkTarget target = platform.ReadLinkTarget(link.get());
     if (target.kind == LinkTarget::Kind::Followed) {
         // The platform followed it although asked not to: judged where it led.
@@ -243,10 +252,8 @@ std::size_t EnterFolder(Walk& walk, std::size_t index, const std::wstring& name,
     }
     const HeldHandle folder = Acquire(walk, index);
     if (folder == kNotHeld) return kNone;
-    const OpenedEntry entry = platform.OpenEntry(folder, name, true);
-    Held opened(platform, entry.handle);
-    // Swapped for a link since it was listed: not followed.
-    if (!opened || entry.kind != EntryKind::Directory) return kNone;
+    Held opened(platform, platform.OpenListedFolder(folder, name));
+    if (!opened) return kNone;
     return ReachDirectory(walk, std::move(reached), std::move(opened), false);
 }
 
@@ -255,14 +262,10 @@ int PatchEntry(Walk& walk, std::size_t index, const std::wstring& name) {
     FolderWalkPlatform& platform = walk.platform;
     const HeldHandle folder = Acquire(walk, index);
     if (folder == kNotHeld) return 0;
-    OpenedEntry entry = platform.OpenEntry(folder, name, false);
+    OpenedEntry entry = OpenAsItself(platform, folder, name, false);
     Held page(platform, entry.handle);
     if (!page) return 0;
-    if (entry.kind == EntryKind::OtherReparse) {
-        entry = platform.Reopen(page.get(), false);
-        page.reset(entry.handle);
-        if (!page) return 0;
-    } else if (entry.kind == EntryKind::Link) {
+    if (entry.kind == EntryKind::Link) {
         const LinkTarget target = platform.ReadLinkTarget(page.get());
         page.reset();
         Way linkFolder;

@@ -104,6 +104,15 @@ UniqueFileHandle OpenHeldEntry(HANDLE folder, std::wstring_view name, bool asFol
     return OpenEntry(folder, name, asFolder, FILE_OPEN_REPARSE_POINT, kind);
 }
 
+UniqueFileHandle OpenListedHeldFolder(HANDLE folder, std::wstring_view name) {
+    UniqueFileHandle opened;
+    if (!name.empty()) {
+        (void)OpenRelative(folder, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, opened);
+    }
+    return opened;
+}
+
 UniqueFileHandle ReopenHeldEntry(HANDLE stub, bool asFolder, EntryKind& kind) {
     return OpenEntry(stub, {}, asFolder, 0, kind);
 }

@@ -19,6 +19,10 @@
 [[nodiscard]] UniqueFileHandle OpenHeldEntry(HANDLE folder, std::wstring_view name, bool asFolder,
                                              EntryKind& kind);
 
+// Opens the folder `name`, one name, relative to the held `folder`, as itself, to list it; what it is
+// is not read.
+[[nodiscard]] UniqueFileHandle OpenListedHeldFolder(HANDLE folder, std::wstring_view name);
+
 // Opens what `stub` holds again, with no name to look up, following its reparse point.
 [[nodiscard]] UniqueFileHandle ReopenHeldEntry(HANDLE stub, bool asFolder, EntryKind& kind);
 

@@ -41,6 +41,9 @@ class Win32FolderWalk final : public FolderWalkPlatform {
         if (opened) (void)Hold(std::move(opened), kind, entry);
         return entry;
     }
+    HeldHandle OpenListedFolder(HeldHandle folder, std::wstring_view name) override {
+        return reinterpret_cast<HeldHandle>(OpenListedHeldFolder(AsHandle(folder), name).release());
+    }
     OpenedEntry Reopen(HeldHandle stub, bool asFolder) override {
         OpenedEntry entry;
         EntryKind kind{};

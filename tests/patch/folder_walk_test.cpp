@@ -201,6 +201,11 @@ class FakeWindows final : public FolderWalkPlatform {
         return Open({at, EntryKind::Page, follow && tree_.nodes[entry].kind == Kind::FileLink}, asFolder,
                     !wine_);
     }
+    HeldHandle OpenListedFolder(HeldHandle folder, std::wstring_view name) override {
+        const OpenedEntry entry = OpenEntry(folder, name, true);
+        if (entry.handle != kNotHeld) held_[entry.handle].kind = EntryKind::Directory;  // not read
+        return entry.handle;
+    }
     OpenedEntry Reopen(HeldHandle stub, bool asFolder) override {
         return Open(Take(stub, EntryKind::OtherReparse), asFolder, false);
     }
