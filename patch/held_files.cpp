@@ -93,6 +93,13 @@ UniqueFileHandle OpenEntry(HANDLE root, std::wstring_view name, bool asFolder, U
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options, opened);
     }
     if (opened && !ReadKind(opened.get(), asFolder, attributesOnly, kind)) opened.reset();
+    if (opened && kind == EntryKind::OtherReparse && !asFolder && !attributesOnly) {
+        // The stub is opened again through it: held for its attributes alone, it shares with that open.
+        UniqueFileHandle stub;
+        (void)OpenRelative(opened.get(), {}, kAttributeAccess,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options, stub);
+        opened = std::move(stub);
+    }
     return opened;
 }
 
@@ -150,8 +157,23 @@ LinkTarget ReadHeldLinkTarget(HANDLE link) {
     return {};
 }
 
-std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder) {
+std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder, std::optional<std::uint64_t> volume) {
     DirectoryId id{};
+    if (volume) {
+        // The volume's serial number, which Wine asks another process for, once a walk instead of once
+        // a folder.
+        FILE_INTERNAL_INFORMATION internal{};
+        IO_STATUS_BLOCK status{};
+        if (!NT_SUCCESS(::NtQueryInformationFile(folder, &status, &internal, sizeof internal,
+                                                 FileInternalInformation)) ||
+            internal.IndexNumber.QuadPart == 0) {
+            return std::nullopt;
+        }
+        id.volume = *volume;
+        id.low = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+        id.isFileIndex = true;
+        return id;
+    }
     FILE_ID_INFO idInfo{};
     if (::GetFileInformationByHandleEx(folder, FileIdInfo, &idInfo, sizeof idInfo)) {
         static_assert(sizeof idInfo.FileId == sizeof id.high + sizeof id.low);
@@ -169,4 +191,15 @@ std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder) {
     // Some file systems answer 0 for every file: that would make all their directories one.
     if (id.high == 0 && id.low == 0) return std::nullopt;
     return id;
+}
+
+std::optional<std::uint64_t> ReadSharedVolume(const std::vector<HANDLE>& folders) {
+    std::optional<std::uint64_t> shared;
+    for (const HANDLE folder : folders) {
+        FILE_ID_INFO idInfo{};
+        if (!::GetFileInformationByHandleEx(folder, FileIdInfo, &idInfo, sizeof idInfo)) return std::nullopt;
+        if (shared && *shared != idInfo.VolumeSerialNumber) return std::nullopt;
+        shared = idInfo.VolumeSerialNumber;
+    }
+    return shared;
 }

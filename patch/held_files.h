@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -32,5 +33,11 @@
 // The target of the link held by `link`, read before anything follows it.
 [[nodiscard]] LinkTarget ReadHeldLinkTarget(HANDLE link);
 
-// Nothing when the platform gives no id for the held directory.
-[[nodiscard]] std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder);
+// Nothing when the platform gives no id for the held directory. Given the volume's serial number, which
+// every folder opened as itself below folders of one volume shares, only its 64-bit id is read.
+[[nodiscard]] std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder,
+                                                             std::optional<std::uint64_t> volume);
+
+// The serial number of the volume that all of `folders` lie on; nothing where they lie on several, or
+// it can't be told.
+[[nodiscard]] std::optional<std::uint64_t> ReadSharedVolume(const std::vector<HANDLE>& folders);

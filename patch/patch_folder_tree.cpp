@@ -64,7 +64,13 @@ class Win32FolderWalk final : public FolderWalkPlatform {
     }
     LinkTarget ReadLinkTarget(HeldHandle link) override { return ReadHeldLinkTarget(AsHandle(link)); }
     std::optional<DirectoryId> ReadDirectoryId(HeldHandle folder) override {
-        return ReadHeldDirectoryId(AsHandle(folder));
+        // Opened as itself, a folder never leads to another volume: a mount point is a link, resolved
+        // from a maker's folder. So where both lie on one volume, every folder the walk holds does.
+        if (!sharedVolumeRead_) {
+            sharedVolume_ = ReadSharedVolume(makerFolders_);
+            sharedVolumeRead_ = true;
+        }
+        return ReadHeldDirectoryId(AsHandle(folder), sharedVolume_);
     }
     bool LiesInside(HeldHandle held) override {
         std::wstring location;
@@ -77,6 +83,8 @@ class Win32FolderWalk final : public FolderWalkPlatform {
   private:
     const std::vector<HANDLE>& makerFolders_;
     const std::vector<std::wstring>& locations_;
+    bool sharedVolumeRead_ = false;  // identities are read only from the first link on
+    std::optional<std::uint64_t> sharedVolume_;
 };
 
 // The maker's folders opened by their locations, for the forms that take paths.
