@@ -62,6 +62,9 @@ bool HoldMakerFolder(std::wstring_view base, std::wstring_view tail, std::vector
         }
         std::wstring place;
         if (!ReadHandleLocation(folder.get(), place) || !IsPlaceAt(place, knownLocation, tail)) return false;
+        // Room first, so that a handle and its location are added together or not at all.
+        folders.reserve(folders.size() + 1);
+        locations.reserve(locations.size() + 1);
         locations.push_back(std::move(place));
         folders.push_back(std::move(folder));
         return true;
@@ -139,6 +142,7 @@ int RunUpdate() noexcept {
     std::vector<UniqueFileHandle> held;
     std::vector<std::wstring> locations;
     const bool userGuide = !root.empty() && HoldMakerFolder(root, kUserGuideFolder, held, locations);
+    const std::size_t makerDataIndex = held.size();
     const bool makerData =
         !programData.empty() && HoldMakerFolder(programData, kMakerDataFolder, held, locations);
     std::vector<HANDLE> makerFolders;
@@ -152,8 +156,8 @@ int RunUpdate() noexcept {
         handled = PatchManualFolder(root, kUserGuideFolder, {}, 0, makerFolders, locations);
     if (listed && makerData) {
         for (const std::wstring_view folder : kManualFolders) {
-            handled |= PatchManualFolder(programData, kMakerDataFolder, folder, userGuide ? 1 : 0,
-                                         makerFolders, locations);
+            handled |= PatchManualFolder(programData, kMakerDataFolder, folder, makerDataIndex, makerFolders,
+                                         locations);
         }
     }
 
