@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "handles.h"
 #include "machine.h"
 #include "page_texts.h"
 #include "patch.h"
@@ -475,8 +476,8 @@ TEST(UpdateRunFaultTest, AFolderCannotBeSwappedWhileItsPagesAreOpened) {
 
 // The administrator's own token with its Administrators group for deny only and no privileges: a standard
 // user's rights, for planting what a standard user may. Empty when the platform can't make one.
-UniqueFileHandle MakeStandardUserToken() {
-    UniqueFileHandle own;
+UniqueKernelHandle MakeStandardUserToken() {
+    UniqueKernelHandle own;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE,
                             own.put()))
         return {};
@@ -484,7 +485,7 @@ UniqueFileHandle MakeStandardUserToken() {
     DWORD size = sizeof administrators;
     if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return {};
     SID_AND_ATTRIBUTES denied{administrators, 0};
-    UniqueFileHandle restricted;
+    UniqueKernelHandle restricted;
     if (!::CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &denied, 0, nullptr, 0, nullptr,
                                  restricted.put()))
         return {};
@@ -504,7 +505,7 @@ TEST(UpdateRunFaultTest, JunctionsAStandardUserPlantsLeadNowhere) {
     ASSERT_TRUE(WriteFileBytes(page, kOutsideBytes));
     ASSERT_TRUE(WriteFileBytes(outside + L"\\target.htm", kOutsideBytes));
     ASSERT_TRUE(::SetFileAttributesW((outside + L"\\target.htm").c_str(), FILE_ATTRIBUTE_READONLY));
-    const UniqueFileHandle user = MakeStandardUserToken();
+    const UniqueKernelHandle user = MakeStandardUserToken();
     ASSERT_TRUE(user) << ::GetLastError();
     bool planted = false;
     DWORD error = 0;
@@ -542,7 +543,7 @@ TEST(UpdateRunFaultTest, AFolderSwappedForAJunctionAfterItsListingLeadsNowhere) 
     const std::wstring outside = basic.substr(0, 3) + L"outside-swapped";
     ASSERT_TRUE(WriteFileBytes(basic + L"\\swapped\\page.htm", "<head>"));
     ASSERT_TRUE(WriteFileBytes(outside + L"\\page.htm", kOutsideBytes));
-    const UniqueFileHandle user = MakeStandardUserToken();
+    const UniqueKernelHandle user = MakeStandardUserToken();
     ASSERT_TRUE(user) << ::GetLastError();
     ASSERT_NO_FATAL_FAILURE(MakeEligible());
     junctionFolder = basic + L"\\swapped";
@@ -574,7 +575,7 @@ TEST(UpdateRunFaultTest, LinksToADeviceAreNeverOpened) {
                                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE,
                                                    1, 0, 0, 0, nullptr));
     ASSERT_TRUE(pipe) << ::GetLastError();
-    const UniqueFileHandle connected(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueKernelHandle connected(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = connected.get();
     ASSERT_FALSE(::ConnectNamedPipe(pipe.get(), &overlapped));
@@ -590,7 +591,7 @@ TEST(UpdateRunFaultTest, LinksToADeviceAreNeverOpened) {
                               static_cast<USHORT>(objectTarget.size() * 2), objectTarget.data()};
     OBJECT_ATTRIBUTES object{};
     InitializeObjectAttributes(&object, &objectText, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    UniqueFileHandle objectLink;
+    UniqueKernelHandle objectLink;
     ASSERT_EQ(::NtCreateSymbolicLinkObject(objectLink.put(), 0xF0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &object,
                                            &targetText),
               0);
@@ -629,8 +630,8 @@ TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedPagesArePatched) {
     ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                  nullptr, &startup, &process))
         << ::GetLastError();
-    const UniqueFileHandle compactProcess(process.hProcess);
-    const UniqueFileHandle compactThread(process.hThread);
+    const UniqueKernelHandle compactProcess(process.hProcess);
+    const UniqueKernelHandle compactThread(process.hThread);
     (void)::WaitForSingleObject(compactProcess.get(), 60'000);
 
     // An oplock of the caching kind, which a writer's open must wait on until its holder lets go.
@@ -644,7 +645,7 @@ TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedPagesArePatched) {
     REQUEST_OPLOCK_OUTPUT_BUFFER output{};
     output.StructureVersion = REQUEST_OPLOCK_CURRENT_VERSION;
     output.StructureLength = sizeof output;
-    const UniqueFileHandle broken(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueKernelHandle broken(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = broken.get();
     ASSERT_FALSE(::DeviceIoControl(holder.get(), FSCTL_REQUEST_OPLOCK, &input, sizeof input, &output,
@@ -652,7 +653,7 @@ TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedPagesArePatched) {
     ASSERT_EQ(::GetLastError(), DWORD{ERROR_IO_PENDING}) << "no oplock granted";
     ASSERT_NO_FATAL_FAILURE(MakeEligible());
 
-    const UniqueFileHandle run(::CreateThread(nullptr, 0, RunUpdateOnThread, nullptr, 0, nullptr));
+    const UniqueKernelHandle run(::CreateThread(nullptr, 0, RunUpdateOnThread, nullptr, 0, nullptr));
     ASSERT_TRUE(run);
     const DWORD ended = ::WaitForSingleObject(run.get(), 60'000);
     (void)::CancelIoEx(holder.get(), &overlapped);
