@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the build, the tests and the demo need, and the two
 # developer tools the comments below name.
-# Safe to run again: apt skips what is already there.
+# Safe to run again: apt skips what is already there. While one of the archive's indexes is mid-sync, it
+# tries that index three times, goes on without it, and, if the packages then don't resolve, takes them
+# all at the base release's version; only when that fails too does it stop, naming the index: the command
+# is then worth running again later.
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
