@@ -17,9 +17,11 @@
 // Patches the HTML document held by `page`, opened by held_files.h: for reading and writing, or, where
 // `readOnly`, for its attributes, and then its read-only bit is cleared, the document opened again
 // through that handle, and the bit put back once it is patched. Returns 1 when it was handled to the end
-// (changed or not), 0 when a step failed; a failed rewrite leaves the document byte for byte as it was,
-// and a read-only document whose patch failed keeps its bit cleared. A document with more than one name
-// is written only when every name lies inside `makerFolders` (locations as ReadFolderLocation gives them).
+// (changed or not), 0 when a step failed; a rewrite that fails leaves the document byte for byte as it
+// was (one cut off by the process's end between its two writes may leave the new tail after the old
+// text), and a read-only document whose patch failed keeps its bit cleared. A document with more than one
+// name is written only when every name lies inside `makerFolders` (locations as ReadFolderLocation gives
+// them).
 [[nodiscard]] int PatchDocument(HANDLE page, bool readOnly,
                                 const std::vector<std::wstring>& makerFolders) noexcept;
 

@@ -15,6 +15,11 @@
 #include "run_guarded.h"
 #include "unique_handle.h"
 
+// The walk's platform-neutral constants are the platform's.
+static_assert(kLongestPath == MAX_PATH - 1);
+static_assert(kDirectoryAttribute == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kReparsePointAttribute == FILE_ATTRIBUTE_REPARSE_POINT);
+
 namespace {
 
 HANDLE AsHandle(HeldHandle held) noexcept {

@@ -27,7 +27,10 @@ bool LoadResourceString(UINT id, std::wstring& text) noexcept {
     text.clear();
     const LPCWSTR block = MAKEINTRESOURCEW(id / 16 + 1);
     const unsigned entry = id % 16;
-    // The neutral language leaves the choice among the language tables to the platform's resource loader.
+    // Looked up twice: with the neutral language, which leaves the choice among the language tables to the
+    // platform's resource loader, to learn whether the block holds the text at all; then by
+    // FindResourceW, which follows the thread's UI language, for the text shown. Every table holds both
+    // identifiers, so the two agree on whether there is one.
     const HRSRC chosen =
         ::FindResourceExW(nullptr, RT_STRING, block, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
     if (FindBlockEntry(chosen, entry).empty()) return false;
