@@ -58,14 +58,6 @@ void ExpectEdits(Edit edit, const std::vector<EditCase>& cases, const LeadByteTa
 }  // namespace
 
 // The product's texts are the ones spelled apart in the tests (their lengths the product states itself).
-TEST(DocumentTextTest, FixedSequencesHaveTheirLengths) {
-    EXPECT_EQ(kCompatibilityTag, kTag);
-    EXPECT_EQ(kInternetZoneComment, kZone);
-    EXPECT_EQ(kLocalMachineComment, kLocal);
-    EXPECT_EQ(kHeadTagLower, "<head>");
-    EXPECT_EQ(kHeadTagUpper, "<HEAD>");
-}
-
 // The count in parentheses is the length of the URL that follows it.
 TEST(DocumentTextTest, CommentCountsEqualTheirUrlLengths) {
     constexpr std::string_view kOpen = "<!-- saved from url=(";

@@ -705,21 +705,21 @@ TEST(FolderWalkTest, LiesWithinTakesWholeNames) {
     const std::vector<std::wstring> folders = {L"\\\\?\\C:\\ProgramData\\Halvern Corporation",
                                                L"\\\\?\\D:\\"};
     const struct {
+        const char* name;
         const wchar_t* location;
         bool within;
     } cases[] = {
-        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation", true},
-        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation\\Orvet Care\\a.htm", true},
-        {L"\\\\?\\D:\\a.htm", true},  // a drive root ends in its own backslash
-        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation2\\a.htm", false},
-        {L"\\\\?\\C:\\ProgramData\\Halvern", false},
-        {L"\\\\?\\C:\\ProgramData", false},
-        {L"\\\\?\\c:\\programdata\\halvern corporation\\a.htm", false},
-        {L"\\\\?\\E:\\ProgramData\\Halvern Corporation\\a.htm", false},
-        {L"", false},
+        {"the folder itself", L"\\\\?\\C:\\ProgramData\\Halvern Corporation", true},
+        {"below it", L"\\\\?\\C:\\ProgramData\\Halvern Corporation\\Orvet Care\\a.htm", true},
+        {"below a drive root, which ends in its own backslash", L"\\\\?\\D:\\a.htm", true},
+        {"a name that begins as its", L"\\\\?\\C:\\ProgramData\\Halvern Corporation2\\a.htm", false},
+        {"part of its name", L"\\\\?\\C:\\ProgramData\\Halvern", false},
+        {"above it", L"\\\\?\\C:\\ProgramData", false},
+        {"spelled in another case", L"\\\\?\\c:\\programdata\\halvern corporation\\a.htm", false},
+        {"another drive", L"\\\\?\\E:\\ProgramData\\Halvern Corporation\\a.htm", false},
+        {"nowhere", L"", false},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(LiesWithin(cases[i].location, folders), cases[i].within) << "case " << i;
+    for (const auto& c : cases) EXPECT_EQ(LiesWithin(c.location, folders), c.within) << c.name;
     EXPECT_FALSE(LiesWithin(L"\\\\?\\D:\\a.htm", {}));
 }
 

@@ -118,24 +118,6 @@ TEST_F(PatchDocumentTest, LeavesExactlyTheExpectedBytes) {
     }
 }
 
-TEST_F(PatchDocumentTest, FileGrowsByExactlyWhatItsEditsAdd) {
-    const struct {
-        const char* name;
-        std::string before;
-        std::size_t growth;
-    } cases[] = {
-        {"tag", "<head></head>", 55},
-        {"comment", kZone, 2},
-        {"both", kZone + "<head></head>", 57},
-        {"two comments, only the first replaced", kZone + kZone, 2},
-    };
-    for (const auto& c : cases) {
-        const std::wstring path = MakeDocument(c.before);
-        ASSERT_EQ(PatchDocument(path, inside_), 1) << c.name;
-        EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>").size(), c.before.size() + c.growth) << c.name;
-    }
-}
-
 TEST_F(PatchDocumentTest, PutsEveryAttributeBitBack) {
     const DWORD words[] = {
         kReadOnly,

@@ -7,9 +7,6 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/wine_drive.sh"
 
-wine_run=$1
-prefix=$2
-program=$3
 base=${TMPDIR:-/tmp}
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -17,8 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 77
 fi
 
-# The prefix must exist before a drive is mapped into it: its creation starts from scratch.
-"$(dirname "$wine_run")/wine-prefix.sh" "$prefix"
+start_driver "$@"
 
 # A run killed outright (a CTest timeout) can't clean up after itself; the next one does.
 for stale in "$prefix"/dosdevices/?:; do
@@ -57,13 +53,4 @@ status=0
 output=$(ORVET_FULL_DRIVE="$drive" "$wine_run" "$prefix" "$program" \
              --gtest_filter='PatchDocumentFullDriveTest.*' --gtest_color=no 2>&1) || status=$?
 printf '%s\n' "$output"
-# A skipped case would pass silently: every case must have run.
-if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \] [1-9]' <<<"$output"; then
-    echo "no full-drive case ran" >&2
-    status=1
-fi
-if grep -q '^\[  SKIPPED \]' <<<"$output"; then
-    echo "a full-drive case was skipped" >&2
-    status=1
-fi
-exit "$status"
+every_case_ran "$status" "$output" full-drive

@@ -16,11 +16,7 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/../patch/wine_drive.sh"
 
-wine_run=$1
-prefix=$2
-program=$3
-
-"$(dirname "$wine_run")/wine-prefix.sh" "$prefix"
+start_driver "$@"
 maker="$prefix/drive_c/ProgramData/Halvern Corporation"
 care="$maker/Orvet Care"
 outside="$prefix/drive_c/outside"

@@ -2,7 +2,7 @@
 // rewrites the maker's registry keys, the four manual folders and C:\Documentation, so it runs only where
 // it was told the machine is a throwaway one, runs elevated, and finds none of those before it starts.
 // The kit's runner checks them first (check_machine.cpp), and every Windows test program again
-// (test_main.cpp), so that one started by hand refuses the same way.
+// (tests/support/test_main.cpp), so that one started by hand refuses the same way.
 #pragma once
 
 #include <string>
