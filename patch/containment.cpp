@@ -108,7 +108,7 @@ OpenedEntry OpenWithin(FolderWalkPlatform& platform, const std::vector<std::wstr
             folder = std::move(opened);
             continue;
         }
-        const bool isPage = entry.kind == EntryKind::Page || entry.kind == EntryKind::ReadOnlyPage;
+        const bool isPage = entry.kind == EntryKind::Document || entry.kind == EntryKind::ReadOnlyDocument;
         if (!left.empty() || (asFolder ? entry.kind != EntryKind::Directory : !isPage)) return {};
         plain.push_back(name);
         way = {makerFolder, std::move(plain)};
@@ -181,7 +181,7 @@ LinkTarget ParseReparseData(const unsigned char* data, std::size_t size) {
     return target;
 }
 
-bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept {
+bool LiesInside(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept {
     for (const std::wstring& folder : folders) {
         if (folder.empty() || location.compare(0, folder.size(), folder) != 0) continue;
         // "C:\a" holds "C:\a\b", not "C:\ab"; a drive root "C:\" ends in its own backslash.

@@ -31,10 +31,10 @@ inline constexpr HeldHandle kNotHeld = 0;
 // What an entry turned out to be once opened as itself.
 enum class EntryKind : unsigned char {
     Directory,
-    Page,          // opened for reading and writing
-    ReadOnlyPage,  // opened for its attributes only: its read-only bit kept it from being opened to write
-    Link,          // a junction or symbolic link, opened as itself
-    OtherReparse,  // a reparse point that is no link: opened as its stub, to be opened again following it
+    Document,          // opened for reading and writing
+    ReadOnlyDocument,  // opened for its attributes only: its read-only bit kept it from being opened to write
+    Link,              // a junction or symbolic link, opened as itself
+    OtherReparse,      // a reparse point that is no link: opened as its stub, to be opened again following it
 };
 
 struct OpenedEntry {
@@ -101,7 +101,7 @@ class FolderWalkPlatform {
     // top folder, and of what the platform followed a link to.
     [[nodiscard]] virtual bool LiesInside(HeldHandle held) = 0;
     // 1 when the held page was patched to the end, 0 when a step failed or it has a name outside.
-    [[nodiscard]] virtual int PatchPage(HeldHandle page, bool readOnly) = 0;
+    [[nodiscard]] virtual int PatchDocument(HeldHandle page, bool readOnly) = 0;
 
   protected:
     ~FolderWalkPlatform() = default;
@@ -148,15 +148,15 @@ struct Way {
 inline constexpr int kMostLinkHops = 32;
 
 // Opens `name` in `folder` as itself, and a reparse point that is no link again through its own handle,
-// following it: a Directory, Page, ReadOnlyPage or Link, or nothing held.
+// following it: a Directory, Document, ReadOnlyDocument or Link, or nothing held.
 [[nodiscard]] OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder,
                                        std::wstring_view name, bool asFolder);
 
 // Opens what `way` leads to, one name at a time from its held maker's folder, each name as itself. A
 // link on the way is read and resolved here (see the top of this file); ".." never leaves the maker's
-// folder it would climb out of. `asFolder` as for OpenEntry; a page comes back as Page or ReadOnlyPage.
-// On success `way` holds the names that lead there without a link. Nothing held when the way leads
-// outside, through more than kMostLinkHops links, or to nothing of the kind asked for.
+// folder it would climb out of. `asFolder` as for OpenEntry; a page comes back as Document or
+// ReadOnlyDocument. On success `way` holds the names that lead there without a link. Nothing held when the
+// way leads outside, through more than kMostLinkHops links, or to nothing of the kind asked for.
 [[nodiscard]] OpenedEntry OpenWithin(FolderWalkPlatform& platform,
                                      const std::vector<std::wstring>& makerFolders, Way& way, bool asFolder);
 
@@ -173,4 +173,4 @@ inline constexpr int kMostLinkHops = 32;
 
 // Whether `location`, where the platform says a file or folder lies, is one of `folders` (given in the
 // same form) or lies below one. Compared exactly: both come from the same query of the platform.
-[[nodiscard]] bool LiesWithin(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept;
+[[nodiscard]] bool LiesInside(std::wstring_view location, const std::vector<std::wstring>& folders) noexcept;

@@ -74,9 +74,9 @@ bool ReadHandleLocation(HANDLE handle, std::wstring& location) {
     return false;
 }
 
-bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders) {
+bool LiesInsideByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders) {
     std::wstring location;
-    if (!ReadHandleLocation(file, location) || !LiesWithin(location, folders)) return false;
+    if (!ReadHandleLocation(file, location) || !LiesInside(location, folders)) return false;
     if (links <= 1) return true;
 
     // A hard link planted inside would otherwise lead the patch to a file that lies elsewhere too. Each
@@ -105,7 +105,7 @@ bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstr
             return false;
         if (name.back() != L'\\') name += L'\\';
         name.append(entry->fileName, entry->fileNameLength);
-        if (!LiesWithin(name, folders)) return false;
+        if (!LiesInside(name, folders)) return false;
         if (entry->nextEntryOffset == 0) break;
         offset += entry->nextEntryOffset;
     }

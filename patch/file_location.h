@@ -24,4 +24,4 @@ inline constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENT
 // Whether the file held by `file`, which has `links` names, lies within `folders` by every one of them:
 // where the handle says it lies, and, for a file with hard links, by each other name too. False when its
 // names can't be told.
-[[nodiscard]] bool LiesWithinByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders);
+[[nodiscard]] bool LiesInsideByEveryName(HANDLE file, DWORD links, const std::vector<std::wstring>& folders);

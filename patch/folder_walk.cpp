@@ -276,8 +276,8 @@ int PatchEntry(Walk& walk, std::size_t index, const std::wstring& name) {
         page.reset(entry.handle);
         if (!page) return 0;
     }
-    if (entry.kind != EntryKind::Page && entry.kind != EntryKind::ReadOnlyPage) return 0;
-    return platform.PatchPage(page.get(), entry.kind == EntryKind::ReadOnlyPage);
+    if (entry.kind != EntryKind::Document && entry.kind != EntryKind::ReadOnlyDocument) return 0;
+    return platform.PatchDocument(page.get(), entry.kind == EntryKind::ReadOnlyDocument);
 }
 
 // Lists the directory `index` and patches its pages; its last handled entry is kept for the chain.

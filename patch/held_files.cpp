@@ -71,9 +71,9 @@ bool ReadKind(HANDLE handle, bool asFolder, bool attributesOnly, EntryKind& kind
     } else if (attributesOnly) {
         // Refused for writing although not read-only: no access, which the attributes won't mend.
         if ((tag.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
-        kind = EntryKind::ReadOnlyPage;
+        kind = EntryKind::ReadOnlyDocument;
     } else {
-        kind = EntryKind::Page;
+        kind = EntryKind::Document;
     }
     return true;
 }

@@ -105,10 +105,10 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
 
 // The page's size, once it is held, and whether it lies inside the maker's folders by every name it has:
 // one name lies where its folder, held, does.
-[[nodiscard]] bool InspectPage(HANDLE file, const std::vector<std::wstring>& makerFolders, LONGLONG& size) {
+[[nodiscard]] bool InspectDocument(HANDLE file, const std::vector<std::wstring>& makerFolders, LONGLONG& size) {
     FILE_STANDARD_INFO standard{};
     if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
-    if (standard.NumberOfLinks > 1 && !LiesWithinByEveryName(file, standard.NumberOfLinks, makerFolders))
+    if (standard.NumberOfLinks > 1 && !LiesInsideByEveryName(file, standard.NumberOfLinks, makerFolders))
         return false;
     size = standard.EndOfFile.QuadPart;
     return true;
@@ -132,7 +132,7 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
 
 int PatchHeldDocument(HANDLE page, bool readOnly, const std::vector<std::wstring>& makerFolders) {
     LONGLONG size = 0;
-    if (!InspectPage(page, makerFolders, size)) return 0;
+    if (!InspectDocument(page, makerFolders, size)) return 0;
     if (!readOnly) return PatchOpenDocument(page, size);
 
     // Held for its attributes only: the bit is cleared through this handle, and the document opened

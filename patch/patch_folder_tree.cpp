@@ -79,10 +79,10 @@ class Win32FolderWalk final : public FolderWalkPlatform {
     }
     bool LiesInside(HeldHandle held) override {
         std::wstring location;
-        return ReadHandleLocation(AsHandle(held), location) && LiesWithin(location, locations_);
+        return ReadHandleLocation(AsHandle(held), location) && ::LiesInside(location, locations_);
     }
-    int PatchPage(HeldHandle page, bool readOnly) override {
-        return PatchDocument(AsHandle(page), readOnly, locations_);
+    int PatchDocument(HeldHandle page, bool readOnly) override {
+        return ::PatchDocument(AsHandle(page), readOnly, locations_);
     }
 
   private:
@@ -114,7 +114,7 @@ std::vector<HANDLE> GetHandles(const std::vector<UniqueFileHandle>& owners) {
 bool FindWayTo(const std::wstring& location, const std::vector<std::wstring>& makerFolders, Way& way) {
     for (std::size_t index = 0; index < makerFolders.size(); ++index) {
         const std::wstring& folder = makerFolders[index];
-        if (!LiesWithin(location, {folder})) continue;
+        if (!LiesInside(location, {folder})) continue;
         way = {index, {}};
         for (std::size_t at = folder.size(); at < location.size();) {
             if (location[at] == L'\\') ++at;
@@ -169,6 +169,6 @@ int PatchDocument(const std::wstring& path, const std::vector<std::wstring>& mak
         Win32FolderWalk platform(handles, makerFolders);
         const OpenedEntry page = OpenWithin(platform, makerFolders, way, false);
         const Held owner(platform, page.handle);
-        return owner ? platform.PatchPage(owner.get(), page.kind == EntryKind::ReadOnlyPage) : 0;
+        return owner ? platform.PatchDocument(owner.get(), page.kind == EntryKind::ReadOnlyDocument) : 0;
     });
 }

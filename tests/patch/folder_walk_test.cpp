@@ -198,7 +198,7 @@ class FakeWindows final : public FolderWalkPlatform {
         const std::size_t at = follow ? Follow(tree_, entry, false) : entry;
         if (!wine_ && at != kNoNode && !Inside(tree_, at))
             ADD_FAILURE() << "an open lands outside, on " << at;
-        return Open({at, EntryKind::Page, follow && tree_.nodes[entry].kind == Kind::FileLink}, asFolder,
+        return Open({at, EntryKind::Document, follow && tree_.nodes[entry].kind == Kind::FileLink}, asFolder,
                     !wine_);
     }
     HeldHandle OpenListedFolder(HeldHandle folder, std::wstring_view name) override {
@@ -247,8 +247,8 @@ class FakeWindows final : public FolderWalkPlatform {
         return DirectoryId{7, 0, at + 1, false};
     }
     bool LiesInside(HeldHandle handle) override { return Inside(tree_, Take(handle).node); }
-    int PatchPage(HeldHandle page, bool readOnly) override {
-        const HeldNode held = Take(page, readOnly ? EntryKind::ReadOnlyPage : EntryKind::Page);
+    int PatchDocument(HeldHandle page, bool readOnly) override {
+        const HeldNode held = Take(page, readOnly ? EntryKind::ReadOnlyDocument : EntryKind::Document);
         if (held.node == kNoNode) return 0;
         if (!Inside(tree_, held.node) && !held.throughFileLink)
             ADD_FAILURE() << "writes outside, to " << held.node;
@@ -291,8 +291,8 @@ class FakeWindows final : public FolderWalkPlatform {
         held.kind = node.kind == Kind::Folder                 ? EntryKind::Directory
                     : IsLink(node.kind)                       ? EntryKind::Link
                     : node.kind == Kind::Compressed && asStub ? EntryKind::OtherReparse
-                    : node.readOnly                           ? EntryKind::ReadOnlyPage
-                                                              : EntryKind::Page;
+                    : node.readOnly                           ? EntryKind::ReadOnlyDocument
+                                                              : EntryKind::Document;
         return {Hand(held), held.kind};
     }
     HeldHandle Hand(const HeldNode& held) {
@@ -701,7 +701,7 @@ TEST(FolderWalkTest, DocumentsAreKnownByTheirExtensionAlone) {
 }
 
 // Inside is a folder itself or anything below it, by whole names, spelled as the platform spelled both.
-TEST(FolderWalkTest, LiesWithinTakesWholeNames) {
+TEST(FolderWalkTest, LiesInsideTakesWholeNames) {
     const std::vector<std::wstring> folders = {L"\\\\?\\C:\\ProgramData\\Halvern Corporation",
                                                L"\\\\?\\D:\\"};
     const struct {
@@ -719,8 +719,8 @@ TEST(FolderWalkTest, LiesWithinTakesWholeNames) {
         {"another drive", L"\\\\?\\E:\\ProgramData\\Halvern Corporation\\a.htm", false},
         {"nowhere", L"", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(LiesWithin(c.location, folders), c.within) << c.name;
-    EXPECT_FALSE(LiesWithin(L"\\\\?\\D:\\a.htm", {}));
+    for (const auto& c : cases) EXPECT_EQ(LiesInside(c.location, folders), c.within) << c.name;
+    EXPECT_FALSE(LiesInside(L"\\\\?\\D:\\a.htm", {}));
 }
 
 }  // namespace
