@@ -57,14 +57,14 @@ NTSTATUS OpenRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
     return result;
 }
 
-// What the held handle turned out to be.
-bool ReadKind(HANDLE handle, bool asFolder, bool attributesOnly, EntryKind& kind) {
+// What the held handle turned out to be. Opened following its reparse point, it holds what that shows.
+bool ReadKind(HANDLE handle, bool asFolder, bool attributesOnly, bool followed, EntryKind& kind) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return false;
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        IsReparseTagNameSurrogate(tag.ReparseTag)) {
+    const bool reparse = !followed && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && IsReparseTagNameSurrogate(tag.ReparseTag)) {
         kind = EntryKind::Link;
-    } else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    } else if (reparse) {
         kind = EntryKind::OtherReparse;
     } else if (asFolder) {
         kind = EntryKind::Directory;
@@ -92,7 +92,7 @@ UniqueFileHandle OpenEntry(HANDLE root, std::wstring_view name, bool asFolder, U
         (void)OpenRelative(root, name, kAttributeAccess,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options, opened);
     }
-    if (opened && !ReadKind(opened.get(), asFolder, attributesOnly, kind)) opened.reset();
+    if (opened && !ReadKind(opened.get(), asFolder, attributesOnly, reparse == 0, kind)) opened.reset();
     if (opened && kind == EntryKind::OtherReparse && !asFolder && !attributesOnly) {
         // The stub is opened again through it: held for its attributes alone, it shares with that open.
         UniqueFileHandle stub;
@@ -121,7 +121,20 @@ UniqueFileHandle OpenListedHeldFolder(HANDLE folder, std::wstring_view name) {
 }
 
 UniqueFileHandle ReopenHeldEntry(HANDLE stub, bool asFolder, EntryKind& kind) {
-    return OpenEntry(stub, {}, asFolder, 0, kind);
+    UniqueFileHandle opened = OpenEntry(stub, {}, asFolder, 0, kind);
+    // Should the stub's owner have made it a link meanwhile, the open followed that: it must hold the
+    // stub's own file.
+    FILE_INTERNAL_INFORMATION before{};
+    FILE_INTERNAL_INFORMATION after{};
+    IO_STATUS_BLOCK status{};
+    if (opened && (!NT_SUCCESS(::NtQueryInformationFile(stub, &status, &before, sizeof before,
+                                                        FileInternalInformation)) ||
+                   !NT_SUCCESS(::NtQueryInformationFile(opened.get(), &status, &after, sizeof after,
+                                                        FileInternalInformation)) ||
+                   before.IndexNumber.QuadPart != after.IndexNumber.QuadPart)) {
+        opened.reset();
+    }
+    return opened;
 }
 
 bool ListHeldFolder(HANDLE folder, std::vector<ListedEntry>& entries) {
