@@ -191,12 +191,8 @@ std::size_t ReachDirectory(Walk& walk, Directory reached, Held handle, bool isLi
     if (!known.listed && reached.length < known.length) {
         // The record describes its shortest path, whose links may be followed where the longer's
         // could not: the directory itself has an identity.
-        known.parent = reached.parent;
-        known.name = std::move(reached.name);
-        known.way = std::move(reached.way);
-        known.followed = reached.followed;
-        known.length = reached.length;
-        known.followLinks = reached.followLinks;
+        // Not listed yet, so nothing else is kept in it.
+        known = std::move(reached);
         Queue(walk, found->second);
     }
     return found->second;
