@@ -1,5 +1,5 @@
 // Where an open file or folder really lies, read from its handle: for the maker's folders, the top
-// folders, links the platform followed, and every name of a page with hard links. Win32 only.
+// folders, links the platform followed, and every name of a document with hard links. Win32 only.
 #pragma once
 
 #include <windows.h>

@@ -16,8 +16,8 @@ constexpr NTSTATUS kOplockBreakInProgress = 0x00000108;  // STATUS_OPLOCK_BREAK_
 
 // Read and write, no sharing, as the platform's read-write open grants it: nobody else reads or writes
 // the document meanwhile, and one that somebody holds open can't be opened here.
-constexpr ACCESS_MASK kPageAccess = GENERIC_READ | GENERIC_WRITE;
-// What a read-only page is opened with: its attributes, whatever its sharing.
+constexpr ACCESS_MASK kDocumentAccess = GENERIC_READ | GENERIC_WRITE;
+// What a read-only document is opened with: its attributes, whatever its sharing.
 constexpr ACCESS_MASK kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
@@ -40,7 +40,7 @@ NTSTATUS OpenRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
     // An oplock that another process holds on it makes the open wait until they let go, for as long as
     // they like; with FILE_COMPLETE_IF_OPLOCKED it returns at once instead, the break under way. A
     // holder that lets go at the break (an indexer, a virus scanner) is waited for a moment; one that
-    // does not, as for a page held open elsewhere, costs this entry, not the run.
+    // does not, as for a document held open elsewhere, costs this entry, not the run.
     NTSTATUS result = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0) ::Sleep(50);
@@ -85,7 +85,7 @@ UniqueFileHandle OpenEntry(HANDLE root, std::wstring_view name, bool asFolder, U
     bool attributesOnly = false;
     if (asFolder) {
         (void)OpenRelative(root, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, options, opened);
-    } else if (!NT_SUCCESS(OpenRelative(root, name, kPageAccess, 0, options, opened))) {
+    } else if (!NT_SUCCESS(OpenRelative(root, name, kDocumentAccess, 0, options, opened))) {
         // Windows opens no read-only file for writing, and refuses that before it looks at who else
         // holds it; the attributes tell.
         attributesOnly = true;

@@ -14,7 +14,7 @@
 
 // Opens `name`, one name taken literally, relative to the held `folder`, as itself: a link is opened as
 // the link. A folder for listing, held without FILE_SHARE_DELETE so that it can't be renamed meanwhile;
-// a page exclusively for reading and writing, or, where that is refused, for its attributes. An open
+// a document exclusively for reading and writing, or, where that is refused, for its attributes. An open
 // that another process's oplock would stall is given up at once. Nothing held when it can't be opened
 // or is not of the kind asked for; `kind` says what it is.
 [[nodiscard]] UniqueFileHandle OpenHeldEntry(HANDLE folder, std::wstring_view name, bool asFolder,

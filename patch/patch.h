@@ -14,7 +14,7 @@
 // below. Empty when it can't be opened or told.
 [[nodiscard]] std::wstring ReadFolderLocation(const std::wstring& folder) noexcept;
 
-// Patches the HTML document held by `page`, opened by held_files.h: for reading and writing, or, where
+// Patches the HTML document held by `document`, opened by held_files.h: for reading and writing, or, where
 // `readOnly`, for its attributes, and then its read-only bit is cleared, the document opened again
 // through that handle, and the bit put back once it is patched. Returns 1 when it was handled to the end
 // (changed or not), 0 when a step failed; a rewrite that fails leaves the document byte for byte as it
@@ -22,7 +22,7 @@
 // text), and a read-only document whose patch failed keeps its bit cleared. A document with more than one
 // name is written only when every name lies inside `makerFolders` (locations as ReadFolderLocation gives
 // them).
-[[nodiscard]] int PatchDocument(HANDLE page, bool readOnly,
+[[nodiscard]] int PatchDocument(HANDLE document, bool readOnly,
                                 const std::vector<std::wstring>& makerFolders) noexcept;
 
 // Walks the folder `top` leads to from a maker's folder, held open as `makerFolders` and lying at

@@ -76,7 +76,7 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
     if (size < 0 || size > kMaxDocumentSize) return 0;
 
     // The whole document is the text, NUL bytes included, so every write covers text bytes only. The
-    // room for both edits is taken up front and both work in place: one copy of the page in memory.
+    // room for both edits is taken up front and both work in place: one copy of the document in memory.
     // The file pointer stands at the start: nothing was read yet.
     const auto length = static_cast<std::size_t>(size);
     std::string text;
@@ -103,9 +103,10 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
     return 1;
 }
 
-// The page's size, once it is held, and whether it lies inside the maker's folders by every name it has:
+// The document's size, once it is held, and whether it lies inside the maker's folders by every name it has:
 // one name lies where its folder, held, does.
-[[nodiscard]] bool InspectDocument(HANDLE file, const std::vector<std::wstring>& makerFolders, LONGLONG& size) {
+[[nodiscard]] bool InspectDocument(HANDLE file, const std::vector<std::wstring>& makerFolders,
+                                   LONGLONG& size) {
     FILE_STANDARD_INFO standard{};
     if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
     if (standard.NumberOfLinks > 1 && !LiesInsideByEveryName(file, standard.NumberOfLinks, makerFolders))
@@ -130,31 +131,31 @@ int PatchOpenDocument(HANDLE document, LONGLONG size) {
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 
-int PatchHeldDocument(HANDLE page, bool readOnly, const std::vector<std::wstring>& makerFolders) {
+int PatchHeldDocument(HANDLE document, bool readOnly, const std::vector<std::wstring>& makerFolders) {
     LONGLONG size = 0;
-    if (!InspectDocument(page, makerFolders, size)) return 0;
-    if (!readOnly) return PatchOpenDocument(page, size);
+    if (!InspectDocument(document, makerFolders, size)) return 0;
+    if (!readOnly) return PatchOpenDocument(document, size);
 
     // Held for its attributes only: the bit is cleared through this handle, and the document opened
     // again through it, with no name to look up (so no pipe can answer, and no flags are needed for one).
     DWORD attributes = 0;
-    if (!ReadAttributes(page, attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-        !WriteAttributes(page, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+    if (!ReadAttributes(document, attributes) || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        !WriteAttributes(document, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
         return 0;
     }
-    const UniqueFileHandle document(::ReOpenFile(page, GENERIC_READ | GENERIC_WRITE, 0, 0));
+    const UniqueFileHandle reopened(::ReOpenFile(document, GENERIC_READ | GENERIC_WRITE, 0, 0));
     // The size again, now that nobody else can write: before, somebody could.
     LARGE_INTEGER exclusiveSize{};
-    if (!document || !::GetFileSizeEx(document.get(), &exclusiveSize)) return 0;
-    if (PatchOpenDocument(document.get(), exclusiveSize.QuadPart) == 0) return 0;
+    if (!reopened || !::GetFileSizeEx(reopened.get(), &exclusiveSize)) return 0;
+    if (PatchOpenDocument(reopened.get(), exclusiveSize.QuadPart) == 0) return 0;
     // The cleared read-only bit goes back while the document is still open.
-    return WriteAttributes(page, attributes) ? 1 : 0;
+    return WriteAttributes(document, attributes) ? 1 : 0;
 }
 
 }  // namespace
 
-int PatchDocument(HANDLE page, bool readOnly, const std::vector<std::wstring>& makerFolders) noexcept {
-    // The page's text is held whole in memory, so memory can run out for a large one: this document
+int PatchDocument(HANDLE document, bool readOnly, const std::vector<std::wstring>& makerFolders) noexcept {
+    // The document's text is held whole in memory, so memory can run out for a large one: this document
     // fails, the walk goes on.
-    return RunGuarded(0, [&] { return PatchHeldDocument(page, readOnly, makerFolders); });
+    return RunGuarded(0, [&] { return PatchHeldDocument(document, readOnly, makerFolders); });
 }
