@@ -8,13 +8,13 @@
 // - A link is followed only by reading its target first and resolving it here, one name at a time from
 //   a held maker's folder (OpenWithin): a target that is no local path, or that leaves the maker's
 //   folders, is refused before anything is opened. So no open reaches another host, a device or
-//   another program's file, and every page and folder is listed and written through the handle that
+//   another program's file, and every document and folder is listed and written through the handle that
 //   was judged.
 // Two opens may follow a reparse point: an entry reopened through its own handle, with no name to look
 // up, because it is one that is no link (compressed, deduplicated, a placeholder); and a link that the
 // platform followed although asked not to (Wine does, and shows no link), which is judged by where the
 // platform says its handle lies, once a run for a manual folder and for every directory link it lists.
-// A page with more than one name is written only when every name lies inside.
+// A document with more than one name is written only when every name lies inside.
 #pragma once
 
 #include <cstddef>
@@ -78,7 +78,7 @@ class FolderWalkPlatform {
     // The maker's folder `index` (0 or 1), held for the whole run; the walk never closes it.
     [[nodiscard]] virtual HeldHandle MakerFolder(std::size_t index) = 0;
     // Opens `name`, one name, relative to the held `folder`, as itself: a link is not followed. As a
-    // folder to list, or as a page to patch (exclusively for reading and writing, or for its attributes
+    // folder to list, or as a document to patch (exclusively for reading and writing, or for its attributes
     // when it is read-only). kNotHeld when it can't be opened or is not of that kind.
     [[nodiscard]] virtual OpenedEntry OpenEntry(HeldHandle folder, std::wstring_view name, bool asFolder) = 0;
     // Opens `name`, a folder that the held `folder`'s listing showed as plain, to list it: as itself, what
@@ -100,8 +100,8 @@ class FolderWalkPlatform {
     // Where the platform says the held file or folder lies is inside the maker's folders. Asked of each
     // top folder, and of what the platform followed a link to.
     [[nodiscard]] virtual bool LiesInside(HeldHandle held) = 0;
-    // 1 when the held page was patched to the end, 0 when a step failed or it has a name outside.
-    [[nodiscard]] virtual int PatchDocument(HeldHandle page, bool readOnly) = 0;
+    // 1 when the held document was patched to the end, 0 when a step failed or it has a name outside.
+    [[nodiscard]] virtual int PatchDocument(HeldHandle document, bool readOnly) = 0;
 
   protected:
     ~FolderWalkPlatform() = default;
@@ -154,7 +154,7 @@ inline constexpr int kMostLinkHops = 32;
 
 // Opens what `way` leads to, one name at a time from its held maker's folder, each name as itself. A
 // link on the way is read and resolved here (see the top of this file); ".." never leaves the maker's
-// folder it would climb out of. `asFolder` as for OpenEntry; a page comes back as Document or
+// folder it would climb out of. `asFolder` as for OpenEntry; a document comes back as Document or
 // ReadOnlyDocument. On success `way` holds the names that lead there without a link. Nothing held when the
 // way leads outside, through more than kMostLinkHops links, or to nothing of the kind asked for.
 [[nodiscard]] OpenedEntry OpenWithin(FolderWalkPlatform& platform,

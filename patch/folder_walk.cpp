@@ -35,11 +35,11 @@ constexpr std::size_t kHeldFolders = 16;
 
 // The last entry a listing handled, which decides what its directory yields from every path.
 struct LastEntry {
-    enum class Kind : unsigned char { Nothing, Page, Directory };
+    enum class Kind : unsigned char { Nothing, Document, Directory };
     Kind kind = Kind::Nothing;
     std::size_t nameLength = 0;
     std::size_t target = kNone;  // the directory it leads to; kNone where no link is followed
-    int pageResult = 0;          // 0 also where the page lay beyond the limit
+    int documentResult = 0;      // 0 also where the document lay beyond the limit
 };
 
 // A directory met by the walk: how to open it again, and its last entry once listed.
@@ -253,30 +253,30 @@ std::size_t EnterFolder(Walk& walk, std::size_t index, const std::wstring& name,
     return ReachDirectory(walk, std::move(reached), std::move(opened), false);
 }
 
-// Patches the page `name` in directory `index`, a link to a page inside included.
+// Patches the document `name` in directory `index`, a link to a document inside included.
 int PatchEntry(Walk& walk, std::size_t index, const std::wstring& name) {
     FolderWalkPlatform& platform = walk.platform;
     const HeldHandle folder = Acquire(walk, index);
     if (folder == kNotHeld) return 0;
     OpenedEntry entry = OpenAsItself(platform, folder, name, false);
-    Held page(platform, entry.handle);
-    if (!page) return 0;
+    Held document(platform, entry.handle);
+    if (!document) return 0;
     if (entry.kind == EntryKind::Link) {
-        const LinkTarget target = platform.ReadLinkTarget(page.get());
-        page.reset();
+        const LinkTarget target = platform.ReadLinkTarget(document.get());
+        document.reset();
         Way linkFolder;
         Way way;
         if (target.kind == LinkTarget::Kind::Relative && !FindWay(walk, index, linkFolder)) return 0;
         if (!ResolveLinkTarget(target, linkFolder, walk.makerFolders, way)) return 0;
         entry = OpenWithin(platform, walk.makerFolders, way, false);
-        page.reset(entry.handle);
-        if (!page) return 0;
+        document.reset(entry.handle);
+        if (!document) return 0;
     }
     if (entry.kind != EntryKind::Document && entry.kind != EntryKind::ReadOnlyDocument) return 0;
-    return platform.PatchDocument(page.get(), entry.kind == EntryKind::ReadOnlyDocument);
+    return platform.PatchDocument(document.get(), entry.kind == EntryKind::ReadOnlyDocument);
 }
 
-// Lists the directory `index` and patches its pages; its last handled entry is kept for the chain.
+// Lists the directory `index` and patches its documents; its last handled entry is kept for the chain.
 void ListDirectory(Walk& walk, std::size_t index) {
     std::vector<ListedEntry> entries;
     LastEntry last;
@@ -285,16 +285,16 @@ void ListDirectory(Walk& walk, std::size_t index) {
         for (const ListedEntry& entry : entries) {
             const bool isDirectory = (entry.attributes & kDirectoryAttribute) != 0;
             // Directories whose name begins with a dot, "." and ".." among them, are passed over like
-            // other files than pages.
+            // other files than documents.
             const bool handled =
                 isDirectory ? !entry.name.empty() && entry.name[0] != L'.' : IsDocumentName(entry.name);
             if (!handled) continue;
             const bool isLink = (entry.attributes & kReparsePointAttribute) != 0;
             const std::size_t length = walk.directories[index].length + 1 + entry.name.size();
-            last = {isDirectory ? LastEntry::Kind::Directory : LastEntry::Kind::Page, entry.name.size()};
+            last = {isDirectory ? LastEntry::Kind::Directory : LastEntry::Kind::Document, entry.name.size()};
             if (!isDirectory) {
-                // Windows opens no longer page path; the literal form would, so it is refused here.
-                last.pageResult = length <= kLongestPath ? PatchEntry(walk, index, entry.name) : 0;
+                // Windows opens no longer document path; the literal form would, so it is refused here.
+                last.documentResult = length <= kLongestPath ? PatchEntry(walk, index, entry.name) : 0;
             } else if (!isLink) {
                 last.target = EnterFolder(walk, index, entry.name, length);
             } else if (walk.directories[index].followLinks) {
@@ -309,7 +309,7 @@ void ListDirectory(Walk& walk, std::size_t index) {
 }
 
 // What a depth-first walk of every path yields for the top folder: its chain of last entries, followed
-// at the lengths of the paths along it, ends in a page, in nothing to follow, beyond the limit, or at
+// at the lengths of the paths along it, ends in a document, in nothing to follow, beyond the limit, or at
 // a directory already on it.
 int FollowLastEntries(const Walk& walk) {
     std::vector<bool> onChain(walk.directories.size());
@@ -322,8 +322,9 @@ int FollowLastEntries(const Walk& walk) {
         switch (directory.last.kind) {
             case LastEntry::Kind::Nothing:
                 return 0;
-            case LastEntry::Kind::Page:
-                return length + 1 + directory.last.nameLength <= kLongestPath ? directory.last.pageResult : 0;
+            case LastEntry::Kind::Document:
+                return length + 1 + directory.last.nameLength <= kLongestPath ? directory.last.documentResult
+                                                                              : 0;
             case LastEntry::Kind::Directory:
                 if (directory.last.target == kNone) return 0;
                 length += 1 + directory.last.nameLength;

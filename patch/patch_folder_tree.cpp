@@ -81,8 +81,8 @@ class Win32FolderWalk final : public FolderWalkPlatform {
         std::wstring location;
         return ReadHandleLocation(AsHandle(held), location) && ::LiesInside(location, locations_);
     }
-    int PatchDocument(HeldHandle page, bool readOnly) override {
-        return ::PatchDocument(AsHandle(page), readOnly, locations_);
+    int PatchDocument(HeldHandle document, bool readOnly) override {
+        return ::PatchDocument(AsHandle(document), readOnly, locations_);
     }
 
   private:
@@ -167,8 +167,8 @@ int PatchDocument(const std::wstring& path, const std::vector<std::wstring>& mak
         way.names.push_back(path.substr(slash + 1));
         const std::vector<HANDLE> handles = GetHandles(held);
         Win32FolderWalk platform(handles, makerFolders);
-        const OpenedEntry page = OpenWithin(platform, makerFolders, way, false);
-        const Held owner(platform, page.handle);
-        return owner ? platform.PatchDocument(owner.get(), page.kind == EntryKind::ReadOnlyDocument) : 0;
+        const OpenedEntry document = OpenWithin(platform, makerFolders, way, false);
+        const Held owner(platform, document.handle);
+        return owner ? platform.PatchDocument(owner.get(), document.kind == EntryKind::ReadOnlyDocument) : 0;
     });
 }

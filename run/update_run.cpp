@@ -128,7 +128,7 @@ int RunUpdate() noexcept {
     if (!IsSupportedWindows() || !IsEligibleProductInstalled()) return 1;
 
     // Ordinary users can write below ProgramData; a junction one of them planted there must not lead
-    // this elevated run to pages the user could not touch.
+    // this elevated run to documents the user could not touch.
     (void)RequestRedirectionTrust();
 
     std::wstring windows;
