@@ -21,19 +21,6 @@ std::uint32_t ReadLittleEndian(const unsigned char* bytes, std::size_t size) {
     return value;
 }
 
-// The names of `path` split at its backslashes; false for a name the walk would not open as one name
-// (a stream, a device's colon, a forward slash that is no separator on this platform's disks).
-bool SplitNames(std::wstring_view path, std::vector<std::wstring>& names) {
-    for (std::size_t at = 0; at <= path.size();) {
-        const std::size_t end = std::min(path.find(L'\\', at), path.size());
-        const std::wstring_view name = path.substr(at, end - at);
-        if (name.find_first_of(L":/") != std::wstring_view::npos) return false;
-        if (!name.empty()) names.emplace_back(name);
-        at = end + 1;
-    }
-    return true;
-}
-
 // The folder `names` lead to from the maker's folder `makerFolder`, none of them a link: opened anew,
 // for ".." climbing back, which only relative links need.
 Held OpenPlainFolders(FolderWalkPlatform& platform, std::size_t makerFolder,
@@ -49,6 +36,17 @@ Held OpenPlainFolders(FolderWalkPlatform& platform, std::size_t makerFolder,
 }
 
 }  // namespace
+
+bool SplitNames(std::wstring_view path, std::vector<std::wstring>& names) {
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t end = std::min(path.find(L'\\', at), path.size());
+        const std::wstring_view name = path.substr(at, end - at);
+        if (name.find_first_of(L":/") != std::wstring_view::npos) return false;
+        if (!name.empty()) names.emplace_back(name);
+        at = end + 1;
+    }
+    return true;
+}
 
 OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder, std::wstring_view name,
                          bool asFolder) {

@@ -147,6 +147,11 @@ struct Way {
 // How many links one resolution may pass through, as Windows bounds its own reparsing.
 inline constexpr int kMostLinkHops = 32;
 
+// Appends the names of `path`, split at its backslashes, empty ones left out, to `names`. False for a
+// name that can't be opened as one name (a stream, a device's colon, a forward slash that is no separator
+// on this platform's disks).
+[[nodiscard]] bool SplitNames(std::wstring_view path, std::vector<std::wstring>& names);
+
 // Opens `name` in `folder` as itself, and a reparse point that is no link again through its own handle,
 // following it: a Directory, Document, ReadOnlyDocument or Link, or nothing held.
 [[nodiscard]] OpenedEntry OpenAsItself(FolderWalkPlatform& platform, HeldHandle folder,

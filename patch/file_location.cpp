@@ -56,6 +56,13 @@ std::wstring GetLiteralPath(const std::wstring& path) {
     return path;
 }
 
+UniqueFileHandle OpenFolderByPath(const std::wstring& path) {
+    return UniqueFileHandle(
+        ::CreateFileW(GetLiteralPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+}
+
 bool ReadHandleLocation(HANDLE handle, std::wstring& location) {
     location.resize(MAX_PATH);
     // The path may grow between the two calls; a third try would be a race not worth winning.

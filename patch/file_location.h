@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "unique_handle.h"
+
 // The "\\?\" form of a fully qualified path, which Windows takes literally: otherwise a trailing space or
 // dot is dropped from a name, and "aux", "nul" or "con.a" open a device. A path that is not fully
 // qualified has no literal form and is kept as it is.
@@ -16,6 +18,10 @@
 // lead to a named pipe, its server may only identify this elevated process, never act as it. A reopen
 // through a handle resolves no name and needs none.
 inline constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// The folder at `path`, opened by its literal form to be listed, link and all followed: for the known
+// folders and the forms that take paths, whose paths nobody but an administrator chose.
+[[nodiscard]] UniqueFileHandle OpenFolderByPath(const std::wstring& path);
 
 // The platform's final path of `handle`: the object held, after every link, junction and mount point,
 // with normalized long names and its drive ("\\?\C:\..."). False when it can't be told.

@@ -2,7 +2,6 @@
 // call of held_files.h; the maker's folders held for the whole walk.
 #include <windows.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,9 +25,9 @@ HANDLE AsHandle(HeldHandle held) noexcept {
     return reinterpret_cast<HANDLE>(held);
 }
 
-HeldHandle Hold(UniqueFileHandle handle, EntryKind kind, OpenedEntry& entry) noexcept {
-    entry.kind = kind;
-    return entry.handle = reinterpret_cast<HeldHandle>(handle.release());
+OpenedEntry Hold(UniqueFileHandle handle, EntryKind kind) noexcept {
+    if (!handle) return {};
+    return {reinterpret_cast<HeldHandle>(handle.release()), kind};
 }
 
 class Win32FolderWalk final : public FolderWalkPlatform {
@@ -40,21 +39,17 @@ class Win32FolderWalk final : public FolderWalkPlatform {
         return index < makerFolders_.size() ? reinterpret_cast<HeldHandle>(makerFolders_[index]) : kNotHeld;
     }
     OpenedEntry OpenEntry(HeldHandle folder, std::wstring_view name, bool asFolder) override {
-        OpenedEntry entry;
         EntryKind kind{};
         UniqueFileHandle opened = OpenHeldEntry(AsHandle(folder), name, asFolder, kind);
-        if (opened) (void)Hold(std::move(opened), kind, entry);
-        return entry;
+        return Hold(std::move(opened), kind);
     }
     HeldHandle OpenListedFolder(HeldHandle folder, std::wstring_view name) override {
         return reinterpret_cast<HeldHandle>(OpenListedHeldFolder(AsHandle(folder), name).release());
     }
     OpenedEntry Reopen(HeldHandle stub, bool asFolder) override {
-        OpenedEntry entry;
         EntryKind kind{};
         UniqueFileHandle opened = ReopenHeldEntry(AsHandle(stub), asFolder, kind);
-        if (opened) (void)Hold(std::move(opened), kind, entry);
-        return entry;
+        return Hold(std::move(opened), kind);
     }
     HeldHandle Duplicate(HeldHandle held) override {
         HANDLE copy = nullptr;
@@ -95,12 +90,7 @@ class Win32FolderWalk final : public FolderWalkPlatform {
 // The maker's folders opened by their locations, for the forms that take paths.
 std::vector<UniqueFileHandle> OpenMakerFolders(const std::vector<std::wstring>& locations) {
     std::vector<UniqueFileHandle> folders;
-    for (const std::wstring& location : locations) {
-        folders.emplace_back(::CreateFileW(location.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation,
-                                           nullptr));
-    }
+    for (const std::wstring& location : locations) folders.push_back(OpenFolderByPath(location));
     return folders;
 }
 
@@ -116,13 +106,7 @@ bool FindWayTo(const std::wstring& location, const std::vector<std::wstring>& ma
         const std::wstring& folder = makerFolders[index];
         if (!LiesInside(location, {folder})) continue;
         way = {index, {}};
-        for (std::size_t at = folder.size(); at < location.size();) {
-            if (location[at] == L'\\') ++at;
-            const std::size_t end = std::min(location.find(L'\\', at), location.size());
-            if (end > at) way.names.push_back(location.substr(at, end - at));
-            at = end;
-        }
-        return true;
+        return SplitNames(std::wstring_view(location).substr(folder.size()), way.names);
     }
     return false;
 }

@@ -4,7 +4,6 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,17 +28,6 @@ constexpr std::wstring_view kMakerDataFolder = L"Halvern Corporation";
 constexpr std::wstring_view kManualFolders[] = {L"Orvet Care\\BasicManual", L"Orvet Care\\Localsite",
                                                 L"Orvet Care\\UpdatedManual"};
 
-// The names of `tail`, a path the run appends.
-std::vector<std::wstring> SplitNames(std::wstring_view tail) {
-    std::vector<std::wstring> names;
-    for (std::size_t at = 0; at < tail.size();) {
-        const std::size_t end = std::min(tail.find(L'\\', at), tail.size());
-        names.emplace_back(tail.substr(at, end - at));
-        at = end + 1;
-    }
-    return names;
-}
-
 // Holds the maker's folder `base` + `tail` open, reached from the known folder `base` one name at a time,
 // each opened as itself, and gives where it lies, when that is where its path says: below the known
 // folder, whatever it was redirected to, `tail` holds no link. Nothing held otherwise, or when either
@@ -49,13 +37,12 @@ bool HoldMakerFolder(std::wstring_view base, std::wstring_view tail, std::vector
     return RunGuarded(false, [&] {
         // The known folder without its backslash, unless it is a drive root, which needs it.
         const std::wstring known(base.substr(0, base.size() > 3 ? base.size() - 1 : base.size()));
-        UniqueFileHandle folder(
-            ::CreateFileW(GetLiteralPath(known).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+        UniqueFileHandle folder = OpenFolderByPath(known);
         std::wstring knownLocation;
-        if (!folder || !ReadHandleLocation(folder.get(), knownLocation)) return false;
-        for (const std::wstring& name : SplitNames(tail)) {
+        std::vector<std::wstring> names;
+        if (!folder || !ReadHandleLocation(folder.get(), knownLocation) || !SplitNames(tail, names))
+            return false;
+        for (const std::wstring& name : names) {
             EntryKind kind{};
             folder = OpenHeldEntry(folder.get(), name, true, kind);
             if (!folder || kind != EntryKind::Directory) return false;
@@ -81,7 +68,9 @@ int PatchManualFolder(std::wstring_view base, std::wstring_view makerTail, std::
         path.reserve(base.size() + makerTail.size() + 1 + tail.size());
         path.append(base).append(makerTail);
         if (!tail.empty()) path.append(1, L'\\').append(tail);
-        return PatchFolderTree(path, Way{makerFolder, SplitNames(tail)}, makerFolders, locations);
+        Way top{makerFolder, {}};
+        if (!SplitNames(tail, top.names)) return 0;
+        return PatchFolderTree(path, top, makerFolders, locations);
     });
 }
 
