@@ -60,7 +60,7 @@ std::wstring_view GetDriveRoot(std::wstring_view windowsFolderWithSlash) noexcep
     return windowsFolderWithSlash.substr(0, slash + 1);
 }
 
-bool IsPlaceAt(std::wstring_view place, std::wstring_view known, std::wstring_view tail) noexcept {
+bool LiesAt(std::wstring_view place, std::wstring_view known, std::wstring_view tail) noexcept {
     if (known.empty() || tail.empty()) return false;
     const std::size_t slash = known.back() == L'\\' ? 0 : 1;
     if (place.size() != known.size() + slash + tail.size() || place.compare(0, known.size(), known) != 0)

@@ -38,8 +38,7 @@ inline constexpr std::uint8_t kWorkstationProductType = 1;
 // `known`, where the known folder it was built on lies (a drive root ends in its backslash), then one
 // backslash and `tail`, the part the run appends, its letters A to Z in any case. Anything else means a
 // link on the way.
-[[nodiscard]] bool IsPlaceAt(std::wstring_view place, std::wstring_view known,
-                             std::wstring_view tail) noexcept;
+[[nodiscard]] bool LiesAt(std::wstring_view place, std::wstring_view known, std::wstring_view tail) noexcept;
 
 // Entry `entry` (0 to 15) of a string table block of `size` bytes: a run of counts, each followed by
 // that many units (UTF-16 on Windows, where wchar_t is 16 bits). Empty when the entry is empty or does

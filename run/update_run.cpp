@@ -48,7 +48,7 @@ bool HoldMakerFolder(std::wstring_view base, std::wstring_view tail, std::vector
             if (!folder || kind != EntryKind::Directory) return false;
         }
         std::wstring place;
-        if (!ReadHandleLocation(folder.get(), place) || !IsPlaceAt(place, knownLocation, tail)) return false;
+        if (!ReadHandleLocation(folder.get(), place) || !LiesAt(place, knownLocation, tail)) return false;
         // Room first, so that a handle and its location are added together or not at all.
         folders.reserve(folders.size() + 1);
         locations.reserve(locations.size() + 1);

@@ -58,7 +58,7 @@ TEST(RunDecisionsTest, OsGateWantsAWorkstationReporting6Point3OrLater) {
     }
 }
 
-TEST(RunDecisionsTest, RegistryBytesDecode) {
+TEST(RunDecisionsTest, RegistryBytesDecodeIntoBuffersThatFit) {
     const std::pair<Bytes, std::wstring> versions[] = {{{'3', 0, '.', 0, '0', 0, 0, 0}, L"3.0"},
                                                        {{'3', 0, '.', 0}, L"3."},
                                                        {{'3', 0, '8'}, L"38"},
@@ -80,15 +80,13 @@ TEST(RunDecisionsTest, RegistryBytesDecode) {
     for (const auto& [bytes, flag] : flags) {
         EXPECT_EQ(DecodeUpdaterFlag(bytes.data(), bytes.size()), flag) << bytes.size() << " bytes";
     }
-}
-
-TEST(RunDecisionsTest, VersionBufferRoomAndOverflow) {
+    // The buffer for a value: one unit more than the value, or a size no allocation grants past 32 bits.
     constexpr std::size_t kRefused = std::numeric_limits<std::size_t>::max();
-    EXPECT_EQ(GetVersionBufferSize(0), 2u);
-    EXPECT_EQ(GetVersionBufferSize(1), 4u);
-    EXPECT_EQ(GetVersionBufferSize(0x7FFFFFFE), 0xFFFFFFFEu);
-    EXPECT_EQ(GetVersionBufferSize(0x7FFFFFFF), kRefused);
-    EXPECT_EQ(GetVersionBufferSize(0xFFFFFFFF), kRefused);
+    const std::pair<std::uint32_t, std::size_t> rooms[] = {
+        {0, 2}, {1, 4}, {0x7FFFFFFE, 0xFFFFFFFE}, {0x7FFFFFFF, kRefused}, {0xFFFFFFFF, kRefused}};
+    for (const auto& [valueSize, room] : rooms) {
+        EXPECT_EQ(GetVersionBufferSize(valueSize), room) << valueSize << " bytes";
+    }
 }
 
 TEST(RunDecisionsTest, DriveRootIsEverythingUpToTheFirstBackslash) {
@@ -101,37 +99,31 @@ TEST(RunDecisionsTest, DriveRootIsEverythingUpToTheFirstBackslash) {
 
 // Where a maker's folder lies against where its known folder lies: any link on the appended part moves it.
 TEST(RunDecisionsTest, AMakersFolderIsWhereItsPathSaysOrNowhere) {
+    const wchar_t* const kData = LR"(\\?\C:\ProgramData)";
+    const wchar_t* const kMaker = L"Halvern Corporation";
+    const wchar_t* const kGuide = LR"(Documentation\Orvet User Guide)";
     const struct {
+        const char* name;
         const wchar_t* place;
         const wchar_t* known;
         const wchar_t* tail;
         bool at;
     } cases[] = {
-        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
-         true},
-        {L"\\\\?\\C:\\ProgramData\\HALVERN corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
-         true},
-        {L"\\\\?\\C:\\Documentation\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide",
-         true},
-        // A redirected known folder counts as where it was redirected to.
-        {L"\\\\?\\D:\\Data\\Halvern Corporation", L"\\\\?\\D:\\Data", L"Halvern Corporation", true},
+        {"ProgramData", LR"(\\?\C:\ProgramData\Halvern Corporation)", kData, kMaker, true},
+        {"other case", LR"(\\?\C:\ProgramData\HALVERN corporation)", kData, kMaker, true},
+        {"drive root", LR"(\\?\C:\Documentation\Orvet User Guide)", LR"(\\?\C:\)", kGuide, true},
+        {"redirected known folder", LR"(\\?\D:\Data\Halvern Corporation)", LR"(\\?\D:\Data)", kMaker, true},
         // A link on the way: elsewhere, or the same names below another folder.
-        {L"\\\\?\\C:\\Users\\x\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide", false},
-        {L"\\\\?\\C:\\x\\Documentation\\Orvet User Guide", L"\\\\?\\C:\\", L"Documentation\\Orvet User Guide",
-         false},
-        {L"\\\\?\\D:\\ProgramData\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
-         false},
-        {L"\\\\?\\C:\\ProgramDataX\\Halvern Corporation", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
-         false},
-        {L"\\\\?\\C:\\ProgramData\\Halvern Corporation2", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation",
-         false},
-        {L"\\\\?\\C:\\ProgramData\\Halvern", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation", false},
-        // Nothing read: no place.
-        {L"", L"\\\\?\\C:\\ProgramData", L"Halvern Corporation", false},
-        {L"\\Halvern Corporation", L"", L"Halvern Corporation", false},
+        {"elsewhere", LR"(\\?\C:\Users\x\Orvet User Guide)", LR"(\\?\C:\)", kGuide, false},
+        {"below another folder", LR"(\\?\C:\x\Documentation\Orvet User Guide)", LR"(\\?\C:\)", kGuide, false},
+        {"another drive", LR"(\\?\D:\ProgramData\Halvern Corporation)", kData, kMaker, false},
+        {"longer known folder", LR"(\\?\C:\ProgramDataX\Halvern Corporation)", kData, kMaker, false},
+        {"longer tail", LR"(\\?\C:\ProgramData\Halvern Corporation2)", kData, kMaker, false},
+        {"shorter tail", LR"(\\?\C:\ProgramData\Halvern)", kData, kMaker, false},
+        {"no place read", L"", kData, kMaker, false},
+        {"no known folder read", LR"(\Halvern Corporation)", L"", kMaker, false},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(IsPlaceAt(cases[i].place, cases[i].known, cases[i].tail), cases[i].at) << "case " << i;
+    for (const auto& c : cases) EXPECT_EQ(LiesAt(c.place, c.known, c.tail), c.at) << c.name;
 }
 
 TEST(RunDecisionsTest, StringTableBlockWalkStaysInsideTheBlock) {
