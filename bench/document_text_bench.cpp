@@ -1,4 +1,4 @@
-// MB/s of the document text searches on a large manual page, with a single-byte and a double-byte
+// MB/s of the document text searches on a large manual document, with a single-byte and a double-byte
 // lead-byte table, beside memmem over the same bytes in the same run.
 #include <benchmark/benchmark.h>
 #include <string.h>
@@ -11,15 +11,15 @@
 
 namespace {
 
-constexpr std::size_t kPageSize = 4 << 20;
+constexpr std::size_t kDocumentSize = 4 << 20;
 constexpr unsigned char kCp932Ranges[12] = {0x81, 0x9F, 0xE0, 0xFC};
 
 enum class Table { kSingleByte, kCp932 };
 enum class Placement { kAbsent, kAtEnd };
 
-// A Japanese manual page in code page 932: dense markup, double-byte text, no tag and no comment in
+// A Japanese manual document in code page 932: dense markup, double-byte text, no tag and no comment in
 // its body; the sought sequence, when present, is its last bytes.
-std::string BuildPage(std::string_view sequence, Placement placement) {
+std::string BuildDocument(std::string_view sequence, Placement placement) {
     const std::string_view head =
         "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\r\n"
         "<title>\x91\x80\x8D\xEC\x83\x7D\x83\x6A\x83\x85\x83\x41\x83\x8B</title>\r\n"
@@ -32,11 +32,11 @@ std::string BuildPage(std::string_view sequence, Placement placement) {
         "<table border=\"1\"><tr><td>C:\\Program Files\\</td><td>\x8D\x80\x96\xDA</td></tr></table>\r\n"
         "<ul><li><img src=\"images/icon.gif\" alt=\"\x83\x41\x83\x43\x83\x52\x83\x93\"> Step 1</li>"
         "<li>Step 2 &gt; Step 3</li></ul>\r\n<!-- section end --></div>\r\n";
-    std::string page(head);
-    while (page.size() + block.size() + sequence.size() < kPageSize) page += block;
-    page.append(kPageSize - page.size() - sequence.size(), ' ');
-    page += placement == Placement::kAtEnd ? std::string(sequence) : std::string(sequence.size(), ' ');
-    return page;
+    std::string document(head);
+    while (document.size() + block.size() + sequence.size() < kDocumentSize) document += block;
+    document.append(kDocumentSize - document.size() - sequence.size(), ' ');
+    document += placement == Placement::kAtEnd ? std::string(sequence) : std::string(sequence.size(), ' ');
+    return document;
 }
 
 LeadByteTable MakeTable(Table table) {
@@ -44,30 +44,30 @@ LeadByteTable MakeTable(Table table) {
 }
 
 void FindSequenceBench(benchmark::State& state, std::string_view sequence, Table table, Placement placement) {
-    const std::string page = BuildPage(sequence, placement);
+    const std::string document = BuildDocument(sequence, placement);
     const LeadByteTable leadBytes = MakeTable(table);
     const std::size_t expected =
-        placement == Placement::kAtEnd ? page.size() - sequence.size() : std::string_view::npos;
+        placement == Placement::kAtEnd ? document.size() - sequence.size() : std::string_view::npos;
     for (auto _ : state) {
-        const std::size_t found = FindSequence(page, sequence, leadBytes);
+        const std::size_t found = FindSequence(document, sequence, leadBytes);
         benchmark::DoNotOptimize(found);
         if (found != expected) state.SkipWithError("wrong position");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(page.size()));
+                            static_cast<std::int64_t>(document.size()));
 }
 
 void MemmemBench(benchmark::State& state, std::string_view sequence, Placement placement) {
-    const std::string page = BuildPage(sequence, placement);
+    const std::string document = BuildDocument(sequence, placement);
     const void* expected =
-        placement == Placement::kAtEnd ? page.data() + page.size() - sequence.size() : nullptr;
+        placement == Placement::kAtEnd ? document.data() + document.size() - sequence.size() : nullptr;
     for (auto _ : state) {
-        const void* found = ::memmem(page.data(), page.size(), sequence.data(), sequence.size());
+        const void* found = ::memmem(document.data(), document.size(), sequence.data(), sequence.size());
         benchmark::DoNotOptimize(found);
         if (found != expected) state.SkipWithError("wrong position");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(page.size()));
+                            static_cast<std::int64_t>(document.size()));
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 // The whole update run under Wine over a generated manual tree, against the floor program that only
-// reads every page and writes it back once. Each repeat sets the machine up as eligible and started by
+// reads every document and writes it back once. Each repeat sets the machine up as eligible and started by
 // the updater, generates the tree afresh before each of the two programs, times each program from its
 // start to its exit, and samples its peak memory while it runs.
 //
-// Usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--pages N] [--repeats R] [--big-page-mib
-// M] With --big-page-mib, one more page of M MiB that needs both changes joins the tree. With --against,
-// another build of the update run takes the floor's place, started and checked as the update run is: the two
-// executables of a change, in one run.
+// Usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--documents N] [--repeats R]
+//                      [--big-document-mib M]
+// With --big-document-mib, one more document of M MiB that needs both changes joins the tree. With
+// --against, another build of the update run takes the floor's place, started and checked as the update
+// run is: the two executables of a change, in one run.
 #include <windows.h>
 
 #include <psapi.h>
@@ -22,79 +23,83 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "fixed_texts.h"
 #include "machine.h"
-#include "page_texts.h"
 
 namespace {
 
 constexpr int kManualRow = 2;
-constexpr int kPagesPerChapter = 100;
+constexpr int kDocumentsPerChapter = 100;
 constexpr DWORD kRunTimeoutMs = 600'000;
 
 constexpr std::size_t kGrowth = 57;
 
-struct GeneratedPage {
+struct GeneratedDocument {
     std::wstring path;
     std::size_t size;
     bool needsBoth;
 };
 
-// A page of the given size: a manual topic with a head, some paragraphs, and, when it needs both
+// A document of the given size: a manual topic with a head, some paragraphs, and, when it needs both
 // changes, the Internet-zone comment and no compatibility tag; otherwise already up to date.
-std::string MakePage(std::size_t size, bool needsBoth, int number) {
+std::string MakeDocument(std::size_t size, bool needsBoth, int number) {
     const std::string title = "Topic " + std::to_string(number);
-    std::string page = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n";
-    page += needsBoth ? kZone : kLocal;
-    page += "\r\n<html>\r\n<head>";
-    if (!needsBoth) page += kTag;
-    page += "\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n<title>" + title +
-            "</title>\r\n<link rel=\"stylesheet\" href=\"../manual.css\">\r\n</head>\r\n<body>\r\n<h1>" +
-            title + "</h1>\r\n";
+    std::string document = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n";
+    document += needsBoth ? kZone : kLocal;
+    document += "\r\n<html>\r\n<head>";
+    if (!needsBoth) document += kTag;
+    document += "\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n<title>" +
+                title +
+                "</title>\r\n<link rel=\"stylesheet\" href=\"../manual.css\">\r\n</head>\r\n<body>\r\n<h1>" +
+                title + "</h1>\r\n";
     const std::string tail = "</body>\r\n</html>\r\n";
     static const std::string kParagraph =
         "<p>Press the <b>Menu</b> button, choose <i>Settings</i> and then <i>Network</i>. The device "
         "lists the networks it can reach; select yours and enter its password. When the status lamp "
         "turns green, the connection is ready and the device can be used from every computer on it.</p>\r\n";
-    while (page.size() + kParagraph.size() + tail.size() <= size) page += kParagraph;
-    if (page.size() + tail.size() < size) page += std::string(size - page.size() - tail.size(), ' ');
-    page += tail;
-    return page;
+    while (document.size() + kParagraph.size() + tail.size() <= size) document += kParagraph;
+    if (document.size() + tail.size() < size)
+        document += std::string(size - document.size() - tail.size(), ' ');
+    document += tail;
+    return document;
 }
 
-std::optional<std::vector<GeneratedPage>> GenerateTree(int pages, int bigPageMiB) {
+std::optional<std::vector<GeneratedDocument>> GenerateTree(int documents, int bigDocumentMiB) {
     const std::wstring root = machine::GetManualFolder(kManualRow);
     std::mt19937 random(20240601);
     std::uniform_int_distribution<std::size_t> sizes(16 * 1024, 30 * 1024);
-    std::vector<GeneratedPage> generated;
-    for (int i = 0; i < pages; ++i) {
+    std::vector<GeneratedDocument> generated;
+    for (int i = 0; i < documents; ++i) {
         wchar_t name[64];
-        std::swprintf(name, 64, L"\\chapter%03d\\topic%05d.htm", i / kPagesPerChapter, i);
-        GeneratedPage page{root + name, sizes(random), i % 2 == 0};
-        if (!WriteFileBytes(page.path, MakePage(page.size, page.needsBoth, i))) return std::nullopt;
-        generated.push_back(std::move(page));
+        std::swprintf(name, 64, L"\\chapter%03d\\topic%05d.htm", i / kDocumentsPerChapter, i);
+        GeneratedDocument document{root + name, sizes(random), i % 2 == 0};
+        if (!WriteFileBytes(document.path, MakeDocument(document.size, document.needsBoth, i)))
+            return std::nullopt;
+        generated.push_back(std::move(document));
     }
-    if (bigPageMiB > 0) {
-        GeneratedPage page{root + L"\\chapter000\\large.htm", std::size_t(bigPageMiB) * 1024 * 1024, true};
-        if (!WriteFileBytes(page.path, MakePage(page.size, true, pages))) return std::nullopt;
-        generated.push_back(std::move(page));
+    if (bigDocumentMiB > 0) {
+        GeneratedDocument document{root + L"\\chapter000\\large.htm",
+                                   std::size_t(bigDocumentMiB) * 1024 * 1024, true};
+        if (!WriteFileBytes(document.path, MakeDocument(document.size, true, documents))) return std::nullopt;
+        generated.push_back(std::move(document));
     }
     return generated;
 }
 
-// Pages that needed both changes grew by 57 bytes and hold both; the others are as they were.
-int CountWrongPages(const std::vector<GeneratedPage>& pages, bool patched) {
+// Documents that needed both changes grew by 57 bytes and hold both; the others are as they were.
+int CountWrongDocuments(const std::vector<GeneratedDocument>& documents, bool patched) {
     int wrong = 0;
-    for (const GeneratedPage& page : pages) {
+    for (const GeneratedDocument& document : documents) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!::GetFileAttributesExW(page.path.c_str(), GetFileExInfoStandard, &data)) {
+        if (!::GetFileAttributesExW(document.path.c_str(), GetFileExInfoStandard, &data)) {
             ++wrong;
             continue;
         }
-        const std::size_t expected = page.size + (patched && page.needsBoth ? kGrowth : 0);
+        const std::size_t expected = document.size + (patched && document.needsBoth ? kGrowth : 0);
         if (data.nFileSizeHigh != 0 || data.nFileSizeLow != expected) ++wrong;
     }
-    if (patched && !pages.empty()) {
-        const std::optional<std::string> first = ReadFileBytes(pages.front().path);
+    if (patched && !documents.empty()) {
+        const std::optional<std::string> first = ReadFileBytes(documents.front().path);
         if (!first || first->find(kTag) == std::string::npos || first->find(kLocal) == std::string::npos)
             ++wrong;
     }
@@ -139,22 +144,23 @@ bool ResetTree(const std::wstring& root) {
     return DeleteTree(root);
 }
 
-int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorIsUpdate, int pages,
-                 int repeats, int bigPageMiB) {
+int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorIsUpdate, int documents,
+                 int repeats, int bigDocumentMiB) {
     if (!machine::ClearMachine() || !machine::MakeEligible() ||
         machine::SetLaunchInstaller(1) != ERROR_SUCCESS) {
         std::fprintf(stderr, "can't set up the machine\n");
         return 1;
     }
     const std::wstring root = machine::GetManualFolder(kManualRow);
-    std::printf("pages %d (16-30 KiB, half need both changes)%s, %d repeats\n", pages,
-                bigPageMiB > 0 ? (" + one page of " + std::to_string(bigPageMiB) + " MiB").c_str() : "",
-                repeats);
+    std::printf(
+        "documents %d (16-30 KiB, half need both changes)%s, %d repeats\n", documents,
+        bigDocumentMiB > 0 ? (" + one document of " + std::to_string(bigDocumentMiB) + " MiB").c_str() : "",
+        repeats);
     std::printf("%-6s %-10s %10s %10s %8s %12s %12s %12s %12s\n", "repeat", "first", "floor ms", "exe ms",
                 "ratio", "floor WS KiB", "exe WS KiB", "floor PF KiB", "exe PF KiB");
 
     std::vector<double> floorTimes, exeTimes, ratios;
-    SIZE_T largestPage = 0, totalBytes = 0;
+    SIZE_T largestDocument = 0, totalBytes = 0;
     Measurement floorPeak, exePeak;
     for (int repeat = 0; repeat < repeats; ++repeat) {
         std::optional<Measurement> floorRun, exeRun;
@@ -165,23 +171,24 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorI
                 std::fprintf(stderr, "can't remove the tree\n");
                 return 1;
             }
-            const std::optional<std::vector<GeneratedPage>> tree = GenerateTree(pages, bigPageMiB);
+            const std::optional<std::vector<GeneratedDocument>> tree =
+                GenerateTree(documents, bigDocumentMiB);
             if (!tree) {
                 std::fprintf(stderr, "can't generate the tree\n");
                 return 1;
             }
             totalBytes = 0;
-            for (const GeneratedPage& page : *tree) {
-                largestPage = std::max<SIZE_T>(largestPage, page.size);
-                totalBytes += page.size;
+            for (const GeneratedDocument& document : *tree) {
+                largestDocument = std::max<SIZE_T>(largestDocument, document.size);
+                totalBytes += document.size;
             }
             std::optional<Measurement>& run = exeTurn ? exeRun : floorRun;
             run = exeTurn || floorIsUpdate ? Measure(exeTurn ? exe : floor, L"")
                                            : Measure(floor, L"\"" + root + L"\"");
             if (!run) return 1;
-            const int wrong = CountWrongPages(*tree, exeTurn || floorIsUpdate);
+            const int wrong = CountWrongDocuments(*tree, exeTurn || floorIsUpdate);
             if (wrong != 0) {
-                std::fprintf(stderr, "%s left %d pages wrong\n", exeTurn ? "the update run" : "the floor",
+                std::fprintf(stderr, "%s left %d documents wrong\n", exeTurn ? "the update run" : "the floor",
                              wrong);
                 return 1;
             }
@@ -198,22 +205,23 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorI
                     KiB(floorRun->peakWorkingSet), KiB(exeRun->peakWorkingSet), KiB(floorRun->peakPagefile),
                     KiB(exeRun->peakPagefile));
     }
-    const int total = pages + (bigPageMiB > 0 ? 1 : 0);
-    std::printf("tree %.1f MiB in %d pages, largest page %.1f KiB\n", double(totalBytes) / 1048576.0, total,
-                KiB(largestPage));
-    std::printf("median per page: floor %.1f us, update run %.1f us; median ratio %.2f\n",
+    const int total = documents + (bigDocumentMiB > 0 ? 1 : 0);
+    std::printf("tree %.1f MiB in %d documents, largest document %.1f KiB\n", double(totalBytes) / 1048576.0,
+                total, KiB(largestDocument));
+    std::printf("median per document: floor %.1f us, update run %.1f us; median ratio %.2f\n",
                 Median(floorTimes) * 1000.0 / total, Median(exeTimes) * 1000.0 / total, Median(ratios));
     std::printf(
-        "peak working set: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest page\n",
+        "peak working set: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest "
+        "document\n",
         KiB(floorPeak.peakWorkingSet), KiB(exePeak.peakWorkingSet),
         KiB(exePeak.peakWorkingSet) - KiB(floorPeak.peakWorkingSet),
-        (double(exePeak.peakWorkingSet) - double(floorPeak.peakWorkingSet)) / double(largestPage));
+        (double(exePeak.peakWorkingSet) - double(floorPeak.peakWorkingSet)) / double(largestDocument));
     std::printf(
         "peak pagefile usage: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest "
-        "page\n",
+        "document\n",
         KiB(floorPeak.peakPagefile), KiB(exePeak.peakPagefile),
         KiB(exePeak.peakPagefile) - KiB(floorPeak.peakPagefile),
-        (double(exePeak.peakPagefile) - double(floorPeak.peakPagefile)) / double(largestPage));
+        (double(exePeak.peakPagefile) - double(floorPeak.peakPagefile)) / double(largestDocument));
     return machine::ClearMachine() ? 0 : 1;
 }
 
@@ -226,7 +234,7 @@ int main() try {
     wchar_t** arguments = owned.get();
     std::wstring exe, floor;
     bool floorIsUpdate = false;
-    int pages = 1000, repeats = 3, bigPageMiB = 0;
+    int documents = 1000, repeats = 3, bigDocumentMiB = 0;
     for (int i = 1; i + 1 < count; i += 2) {
         const std::wstring option = arguments[i];
         const std::wstring value = arguments[i + 1];
@@ -235,25 +243,25 @@ int main() try {
         } else if (option == L"--floor" || option == L"--against") {
             floor = ToWindowsPath(value);
             floorIsUpdate = option == L"--against";
-        } else if (option == L"--pages") {
-            pages = std::stoi(value);
+        } else if (option == L"--documents") {
+            documents = std::stoi(value);
         } else if (option == L"--repeats") {
             repeats = std::stoi(value);
-        } else if (option == L"--big-page-mib") {
-            bigPageMiB = std::stoi(value);
+        } else if (option == L"--big-document-mib") {
+            bigDocumentMiB = std::stoi(value);
         } else {
             exe.clear();
             break;
         }
     }
-    if (exe.empty() || floor.empty() || pages < 1 || repeats < 1 || count % 2 == 0) {
+    if (exe.empty() || floor.empty() || documents < 1 || repeats < 1 || count % 2 == 0) {
         std::fprintf(
             stderr,
-            "usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--pages N] [--repeats R] "
-            "[--big-page-mib M]\n");
+            "usage: run_benchmark --exe EXE (--floor FLOOR | --against EXE2) [--documents N] [--repeats R] "
+            "[--big-document-mib M]\n");
         return 2;
     }
-    return RunBenchmark(exe, floor, floorIsUpdate, pages, repeats, bigPageMiB);
+    return RunBenchmark(exe, floor, floorIsUpdate, documents, repeats, bigDocumentMiB);
 } catch (const std::exception& error) {
     std::fprintf(stderr, "run_benchmark: %s\n", error.what());
     return 2;

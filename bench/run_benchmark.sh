@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole update run under Wine: the real executable over generated manual trees of 1,000 and 10,000
-# pages, timed against a floor program that only reads every page and writes it back once, both in one
-# Wine prefix of the benchmark's own; the peak memory of each against the largest page; and the folder
-# walk over 20,201 folders against listing them alone, and over a ladder of 30 links against the same
-# tree without them.
+# documents, timed against a floor program that only reads every document and writes it back once, both
+# in one Wine prefix of the benchmark's own; the peak memory of each against the largest document; and the
+# folder walk over 20,201 folders against listing them alone, and over a ladder of 30 links against the
+# same tree without them.
 # Usage: bench/run_benchmark.sh [BUILD_DIR]   (a windows or windows64 build; default build/windows, or
 # build/windows64 where the kernel runs no 32-bit programs)
 #
@@ -35,20 +35,20 @@ floor="$build/bench/run_floor.exe"
 bench() { pin wine "$build/bench/run_benchmark.exe" --exe "$exe" --floor "$floor" "$@" </dev/null | tr -d '\r'; }
 
 echo "prefix and trees on $(stat -f -c %T "$WINEPREFIX"), pinned to CPU 0"
-echo "== 1,000 pages"
-bench --pages 1000 --repeats 7
+echo "== 1,000 documents"
+bench --documents 1000 --repeats 7
 echo
-echo "== 10,000 pages"
-bench --pages 10000 --repeats 7
+echo "== 10,000 documents"
+bench --documents 10000 --repeats 7
 echo
-echo "== 1,000 pages and one of 16 MiB (peak memory against the largest page)"
-bench --pages 1000 --repeats 3 --big-page-mib 16
+echo "== 1,000 documents and one of 16 MiB (peak memory against the largest document)"
+bench --documents 1000 --repeats 3 --big-document-mib 16
 echo
 echo "== the folder walk over 20,201 folders without links, against listing them alone"
 pin wine "$build/bench/walk_benchmark.exe" --chapters 200 --sections 100 --rounds 7 </dev/null | tr -d '\r'
 echo
 echo "== the folder walk over a ladder of 30 levels, each a folder and a link to it, against the same tree without the links"
-# Link names of 1 to 4 letters, and pages at the bottom whose names of 1 to 160 letters put the limit
+# Link names of 1 to 4 letters, and documents at the bottom whose names of 1 to 160 letters put the limit
 # among them: a walk of every path would reach the bottom at dozens of lengths.
 ladders=$(mktemp -d "$shm/orvet-ladder.XXXXXX")
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$ladders"' EXIT

@@ -1,6 +1,6 @@
-// The least that any run over a manual tree has to do: find every page and read it and write it back
+// The least that any run over a manual tree has to do: find every document and read it and write it back
 // once, through the same runtime calls the patcher makes. The whole-run benchmark sets the update run
-// against it. Usage: run_floor FOLDER. Exit code 0 when every page was rewritten, 1 otherwise.
+// against it. Usage: run_floor FOLDER. Exit code 0 when every document was rewritten, 1 otherwise.
 #include <windows.h>
 
 #include <share.h>
@@ -16,7 +16,7 @@
 
 namespace {
 
-bool RewritePage(const std::wstring& path) {
+bool RewriteDocument(const std::wstring& path) {
     const UniqueStream stream(::_wfsopen(path.c_str(), L"r+b", _SH_DENYRW));
     if (!stream || std::setvbuf(stream.get(), nullptr, _IONBF, 0) != 0) return false;
     if (std::fseek(stream.get(), 0, SEEK_END) != 0) return false;
@@ -29,7 +29,7 @@ bool RewritePage(const std::wstring& path) {
            std::fflush(stream.get()) == 0;
 }
 
-// Returns the number of pages that could not be rewritten.
+// Returns the number of documents that could not be rewritten.
 int RewriteTree(const std::wstring& folder) {
     int failures = 0;
     WIN32_FIND_DATAW entry{};
@@ -43,7 +43,7 @@ int RewriteTree(const std::wstring& folder) {
         }
         const wchar_t* extension = ::PathFindExtensionW(entry.cFileName);
         if ((::lstrcmpiW(extension, L".htm") == 0 || ::lstrcmpiW(extension, L".html") == 0) &&
-            !RewritePage(path)) {
+            !RewriteDocument(path)) {
             ++failures;
         }
     } while (::FindNextFileW(listing.get(), &entry));

@@ -1,4 +1,4 @@
-// The folder walk over a tree of folders without links and without pages, against a floor that lists
+// The folder walk over a tree of folders without links and without documents, against a floor that lists
 // every folder the same way and does nothing else: what the walk adds per folder is what it costs to
 // know which folders it has been in. Or the walk of one tree against the walk of another (a tree of
 // links against the same tree without them). Both run in this one process, in alternating rounds.
@@ -82,7 +82,7 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* linked = ReadPathOption(argc, argv, L"--against", 2);
         if (linked == nullptr) return 2;
         // Each tree is a maker's folder of its own. The first walks patch what needs it; the rounds then
-        // find every page patched.
+        // find every document patched.
         const std::vector<std::wstring> inside = {ReadFolderLocation(plain), ReadFolderLocation(linked)};
         const int plainResult = PatchFolderTree(plain, inside);
         const int linkedResult = PatchFolderTree(linked, inside);
@@ -119,7 +119,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     if (status == 0) {
-        std::printf("%zu folders without links or pages, %d rounds\n", folders.size(), rounds);
+        std::printf("%zu folders without links or documents, %d rounds\n", folders.size(), rounds);
         const std::vector<std::wstring> inside = {ReadFolderLocation(root)};
         int listed = 0;
         int result = -1;

@@ -1,4 +1,4 @@
-// The product's one exception boundary. Its code builds paths, listings and page texts, and memory
+// The product's one exception boundary. Its code builds paths, listings and document texts, and memory
 // running out for one (std::bad_alloc is the only exception anything here throws) must not end the run:
 // the step concerned yields `failed`, as its own failure would, and the caller goes on with its next.
 #pragma once

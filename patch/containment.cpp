@@ -106,8 +106,9 @@ OpenedEntry OpenWithin(FolderWalkPlatform& platform, const std::vector<std::wstr
             folder = std::move(opened);
             continue;
         }
-        const bool isPage = entry.kind == EntryKind::Document || entry.kind == EntryKind::ReadOnlyDocument;
-        if (!left.empty() || (asFolder ? entry.kind != EntryKind::Directory : !isPage)) return {};
+        const bool isDocument =
+            entry.kind == EntryKind::Document || entry.kind == EntryKind::ReadOnlyDocument;
+        if (!left.empty() || (asFolder ? entry.kind != EntryKind::Directory : !isDocument)) return {};
         plain.push_back(name);
         way = {makerFolder, std::move(plain)};
         return {opened.release(), entry.kind};

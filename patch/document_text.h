@@ -1,5 +1,5 @@
-// The text edits of a manual page: platform-neutral, no I/O.
-// A document text is the page's bytes as they are on disk; nothing is converted.
+// The text edits of a manual document: platform-neutral, no I/O.
+// A document text is the document's bytes as they are on disk; nothing is converted.
 #pragma once
 
 #include <array>

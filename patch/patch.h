@@ -1,4 +1,4 @@
-// Patching of installed manual pages in place, inside the maker's folders only.
+// Patching of installed manual documents in place, inside the maker's folders only.
 #pragma once
 
 #include <windows.h>

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The tool's main job on a sample machine: a fresh Wine prefix made eligible, a few manual pages in the
+# The tool's main job on a sample machine: a fresh Wine prefix made eligible, a few manual documents in the
 # four folders, one run of the real executable as a user would start it, and a short report; then the
 # notice of one run in each language, checked and put side by side in one picture.
-# The sample pages: one needing the compatibility tag, one the zone comment, one both, a read-only one,
-# one up to date. The report: the exit code, each page with its change and attributes, the stamp read
-# back from the registry and a diff of one page; demo-out/notice.png is the notice, dismissed after its
+# The sample documents: one needing the compatibility tag, one the zone comment, one both, a read-only one,
+# one up to date. The report: the exit code, each document with its change and attributes, the stamp read
+# back from the registry and a diff of one document; demo-out/notice.png is the notice, dismissed after its
 # screenshot, and demo-out/notice-languages.png the 23 languages' boxes (and one locale without a table,
 # fi_FI), each labelled and checked against its table: a wrong text fails the demo. About 32 s, the
 # sheet 12 s more. Where the kernel runs no 32-bit programs it runs the 64-bit build of the same code.
@@ -69,14 +69,14 @@ printf '<html>\r\n<HEAD>\r\n<title>Site</title>\r\n</HEAD>\r\n<body><p>Local sit
     >"$care/Localsite/readonly.htm"
 printf '%s\r\n<html>\r\n<head>%s\r\n<title>News</title>\r\n</head>\r\n<body><p>Up to date.</p></body>\r\n</html>\r\n' \
     "$local_machine" "$tag" >"$care/UpdatedManual/current.html"
-printf 'Not a page.\r\n' >"$care/UpdatedManual/notes.txt"
+printf 'Not a document.\r\n' >"$care/UpdatedManual/notes.txt"
 wine attrib +r 'C:\ProgramData\Halvern Corporation\Orvet Care\Localsite\readonly.htm' </dev/null >/dev/null 2>&1
 
-pages=(
+documents=(
     "$guide/index.htm" "$guide/Setup/install.html" "$care/BasicManual/basics.htm"
     "$care/Localsite/readonly.htm" "$care/UpdatedManual/current.html" "$care/UpdatedManual/notes.txt"
 )
-for p in "${pages[@]}"; do
+for p in "${documents[@]}"; do
     mkdir -p "$out/before/$(dirname "${p#"$drive_c/"}")"
     cp -p "$p" "$out/before/${p#"$drive_c/"}"
 done
@@ -105,8 +105,8 @@ echo "Orvet Manual Contents Update on a sample machine ($WINEPREFIX)"
 echo
 echo "exit code: $code"
 echo
-echo "pages:"
-for p in "${pages[@]}"; do
+echo "documents:"
+for p in "${documents[@]}"; do
     rel=${p#"$drive_c/"}
     before="$out/before/$rel"
     attr=$(wine attrib "C:\\${rel//\//\\}" </dev/null 2>/dev/null | tr -d '\r' | cut -c1-10 | tr -s ' ')
@@ -132,7 +132,7 @@ echo "C:\\Documentation\\Orvet User Guide\\Setup\\install.html, before and after
 diff -u --label before --label after "$out/before/Documentation/Orvet User Guide/Setup/install.html" \
     "$guide/Setup/install.html" | tr -d '\r' || true
 
-# The notice in every language: the same machine, run again under each locale (its pages are up to
+# The notice in every language: the same machine, run again under each locale (its documents are up to
 # date now and still count as handled, so every run shows the box). Each box is checked against its
 # table before its piece of the screen is kept; the last language has no table and shows the fallback.
 sheet_languages=(

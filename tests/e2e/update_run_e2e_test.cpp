@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "fixed_texts.h"
 #include "machine.h"
-#include "page_texts.h"
 #include "text.h"
 #include "unique_handle.h"
 
@@ -20,8 +20,8 @@ namespace {
 constexpr DWORD kRunTimeoutMs = 60'000;
 constexpr DWORD kNotRun = 0xFFFFFFFF;
 
-// A page as installed and as the run must leave it.
-struct Page {
+// A document as installed and as the run must leave it.
+struct Document {
     int row;
     const wchar_t* name;  // below the row's folder
     std::string before;
@@ -29,8 +29,8 @@ struct Page {
     bool readOnly = false;
 };
 
-std::wstring PagePath(const Page& page) {
-    return machine::GetManualFolder(page.row) + L"\\" + page.name;
+std::wstring DocumentPath(const Document& document) {
+    return machine::GetManualFolder(document.row) + L"\\" + document.name;
 }
 
 std::string NeedsBoth(const std::string& title) {
@@ -42,16 +42,16 @@ std::string BothDone(const std::string& title) {
            "</title>\r\n</head>\r\n<body><p>" + title + "</p></body>\r\n</html>\r\n";
 }
 
-// One page that needs both changes in every folder, and a file beside it that looks like one but is not.
-std::vector<Page> OnePagePerFolder() {
-    std::vector<Page> pages;
+// One document that needs both changes in every folder, and a file beside it that looks like one but is not.
+std::vector<Document> OneDocumentPerFolder() {
+    std::vector<Document> documents;
     for (int row = 1; row <= 4; ++row) {
         const std::string title = "Row " + std::to_string(row);
-        pages.push_back({row, L"page.htm", NeedsBoth(title), BothDone(title)});
-        pages.push_back({row, L"notes.txt", NeedsBoth(title), NeedsBoth(title)});
+        documents.push_back({row, L"page.htm", NeedsBoth(title), BothDone(title)});
+        documents.push_back({row, L"notes.txt", NeedsBoth(title), NeedsBoth(title)});
     }
-    pages.push_back({2, L"readonly.htm", NeedsBoth("Read-only"), BothDone("Read-only"), true});
-    return pages;
+    documents.push_back({2, L"readonly.htm", NeedsBoth("Read-only"), BothDone("Read-only"), true});
+    return documents;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -74,11 +74,12 @@ class EndToEndTest : public ::testing::Test {
 
     void TearDown() override { EXPECT_TRUE(machine::ClearMachine()); }
 
-    void Install(const std::vector<Page>& pages) {
-        for (const Page& page : pages) {
-            ASSERT_TRUE(WriteFileBytes(PagePath(page), page.before)) << Narrow(PagePath(page));
-            if (page.readOnly) {
-                ASSERT_TRUE(::SetFileAttributesW(PagePath(page).c_str(), FILE_ATTRIBUTE_READONLY));
+    void Install(const std::vector<Document>& documents) {
+        for (const Document& document : documents) {
+            ASSERT_TRUE(WriteFileBytes(DocumentPath(document), document.before))
+                << Narrow(DocumentPath(document));
+            if (document.readOnly) {
+                ASSERT_TRUE(::SetFileAttributesW(DocumentPath(document).c_str(), FILE_ATTRIBUTE_READONLY));
             }
         }
     }
@@ -96,14 +97,14 @@ class EndToEndTest : public ::testing::Test {
     std::wstring exe_;
 };
 
-void ExpectPages(const std::vector<Page>& pages, bool patched, const std::string& context) {
-    for (const Page& page : pages) {
-        const std::wstring path = PagePath(page);
+void ExpectDocuments(const std::vector<Document>& documents, bool patched, const std::string& context) {
+    for (const Document& document : documents) {
+        const std::wstring path = DocumentPath(document);
         const std::optional<std::string> now = ReadFileBytes(path);
         ASSERT_TRUE(now) << context << ": " << Narrow(path);
-        EXPECT_EQ(*now, patched ? page.after : page.before) << context << ": " << Narrow(path);
+        EXPECT_EQ(*now, patched ? document.after : document.before) << context << ": " << Narrow(path);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, page.readOnly)
+        EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, document.readOnly)
             << context << ": " << Narrow(path);
     }
 }
@@ -199,13 +200,13 @@ TEST_P(EndToEndEligibilityTest, ExitCodeAndWhatTheRunLeaves) {
     WriteRecordCase(machine::kManualRecord, machine::kOtherView, c.manualOther);
     WriteRecordCase(machine::kCareRecord, machine::kView32, c.care32);
     WriteRecordCase(machine::kCareRecord, machine::kView64, c.care64);
-    const std::vector<Page> pages = OnePagePerFolder();
-    Install(pages);
+    const std::vector<Document> documents = OneDocumentPerFolder();
+    Install(documents);
 
     // A server is refused whatever its records say.
     const DWORD exitCode = machine::ReportsWorkstation() ? c.exitCode : 1;
     ASSERT_EQ(RunExe(), exitCode) << c.name;
-    ExpectPages(pages, exitCode == 0, c.name);
+    ExpectDocuments(documents, exitCode == 0, c.name);
     if (exitCode == 0) {
         ExpectStamp(c.name);
     } else {
@@ -258,7 +259,7 @@ TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
         "<html>\r\n<HEAD>" + kTag + "\r\n<title>Site</title>\r\n</HEAD>\r\n<body></body>\r\n</html>\r\n";
     const std::string zoneOnly = kZone + "\r\n<html>\r\n<body><p>Basics.</p></body>\r\n</html>\r\n";
     const std::string zoneDone = kLocal + "\r\n<html>\r\n<body><p>Basics.</p></body>\r\n</html>\r\n";
-    const std::vector<Page> pages = {
+    const std::vector<Document> documents = {
         {1, L"index.htm", tagOnly, tagDone},
         {1, L"Setup\\install.html", NeedsBoth("Installing"), BothDone("Installing")},
         {1, L"readonly.htm", zoneOnly, zoneDone, true},
@@ -269,20 +270,22 @@ TEST_F(EndToEndTest, AllFourFoldersArePatchedAtAnyDepth) {
         {4, L"notes.txt", NeedsBoth("Notes"), NeedsBoth("Notes")},
         {4, L"page.htm.bak", NeedsBoth("Backup"), NeedsBoth("Backup")},
     };
-    Install(pages);
+    Install(documents);
 
     ASSERT_EQ(RunExe(), 0u);
-    for (const Page& page : pages) ExpectPages({page}, page.before != page.after, "all four folders");
+    for (const Document& document : documents)
+        ExpectDocuments({document}, document.before != document.after, "all four folders");
     ExpectStamp("all four folders");
 }
 
 TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
     ASSERT_TRUE(machine::MakeEligible());
-    const std::vector<Page> pages = {{3, L"page.htm", NeedsBoth("Local site"), BothDone("Local site")}};
-    Install(pages);
+    const std::vector<Document> documents = {
+        {3, L"page.htm", NeedsBoth("Local site"), BothDone("Local site")}};
+    Install(documents);
 
     ASSERT_EQ(RunExe(), 0u);
-    ExpectPages(pages, true, "only row 3");
+    ExpectDocuments(documents, true, "only row 3");
     ExpectStamp("only row 3");
     for (const int row : {1, 2, 4}) {
         EXPECT_EQ(::GetFileAttributesW(machine::GetManualFolder(row).c_str()), INVALID_FILE_ATTRIBUTES)
@@ -290,12 +293,12 @@ TEST_F(EndToEndTest, MissingFoldersAreSkipped) {
     }
 }
 
-// In every folder the last page listed is held open without sharing, so every walk returns 0; the
-// pages before it are still patched and the run still succeeds.
+// In every folder the last document listed is held open without sharing, so every walk returns 0; the
+// documents before it are still patched and the run still succeeds.
 TEST_F(EndToEndTest, ExitCodeIsZeroWhenEveryWalkReturnsZero) {
     ASSERT_TRUE(machine::MakeEligible());
-    std::vector<Page> patched;
-    std::vector<Page> held;
+    std::vector<Document> patched;
+    std::vector<Document> held;
     for (int row = 1; row <= 4; ++row) {
         const std::string title = "Row " + std::to_string(row);
         patched.push_back({row, L"a.htm", NeedsBoth(title), BothDone(title)});
@@ -304,15 +307,15 @@ TEST_F(EndToEndTest, ExitCodeIsZeroWhenEveryWalkReturnsZero) {
     Install(patched);
     Install(held);
     std::vector<UniqueFileHandle> holds;
-    for (const Page& page : held) {
-        holds.push_back(HoldOpen(PagePath(page)));
-        ASSERT_TRUE(holds.back()) << Narrow(PagePath(page));
+    for (const Document& document : held) {
+        holds.push_back(HoldOpen(DocumentPath(document)));
+        ASSERT_TRUE(holds.back()) << Narrow(DocumentPath(document));
     }
 
     ASSERT_EQ(RunExe(), 0u);
     holds.clear();
-    ExpectPages(patched, true, "before the held page");
-    ExpectPages(held, false, "held open");
+    ExpectDocuments(patched, true, "before the held document");
+    ExpectDocuments(held, false, "held open");
     ExpectStamp("every walk 0");
 }
 

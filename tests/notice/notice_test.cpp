@@ -21,7 +21,7 @@
 namespace {
 
 constexpr DWORD kRunTimeoutMs = 60'000;
-constexpr char kPage[] = "<head></head>";
+constexpr char kDocument[] = "<head></head>";
 
 // What one run showed: every box it put up, in order, and how it ended.
 struct Outcome {
@@ -39,8 +39,8 @@ struct Flag {
     bool boxExpected;
 };
 
-// A page of the BasicManual folder, and whether the test holds it open, unshared, during the run.
-struct Page {
+// A document of the BasicManual folder, and whether the test holds it open, unshared, during the run.
+struct Document {
     const wchar_t* name;
     bool heldOpen;
 };
@@ -68,9 +68,13 @@ class NoticeOnScreen : public testing::Test {
         ASSERT_TRUE(machine::MakeEligible());
     }
 
-    static std::wstring PagePath(const wchar_t* name) { return machine::GetManualFolder(2) + L"\\" + name; }
+    static std::wstring DocumentPath(const wchar_t* name) {
+        return machine::GetManualFolder(2) + L"\\" + name;
+    }
 
-    static void WritePage(const wchar_t* name) { ASSERT_TRUE(WriteFileBytes(PagePath(name), kPage)); }
+    static void WriteDocument(const wchar_t* name) {
+        ASSERT_TRUE(WriteFileBytes(DocumentPath(name), kDocument));
+    }
 
     // Runs the executable; every box of the run is read and dismissed, so a box never stalls the test.
     Outcome Run() const {
@@ -99,7 +103,7 @@ TEST_F(NoticeOnScreen, ShownInTheUserLanguage) {
     const auto language = wanted != nullptr ? static_cast<LANGID>(std::strtoul(wanted, nullptr, 16))
                                             : ::GetUserDefaultUILanguage();
     ASSERT_EQ(::GetUserDefaultUILanguage(), language) << "the UI language is not " << wanted;
-    WritePage(L"page.htm");
+    WriteDocument(L"page.htm");
 
     const Outcome outcome = Run();
 
@@ -133,7 +137,7 @@ TEST_F(NoticeOnScreen, OnlyTheUpdaterFlagOneSuppressesTheBox) {
     for (const Flag& flag : flags) {
         SCOPED_TRACE(flag.name);
         SetUpEligibleMachine();
-        WritePage(L"page.htm");
+        WriteDocument(L"page.htm");
         if (flag.type) {
             ASSERT_EQ(machine::WriteValue(machine::kUpdaterKey, machine::kNativeView, L"LaunchInstaller",
                                           *flag.type, flag.data.data(), static_cast<DWORD>(flag.data.size())),
@@ -153,26 +157,26 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
     struct Case {
         const char* name;
         bool folder;
-        std::vector<Page> pages;
+        std::vector<Document> documents;
     };
     const Case cases[] = {
         {"no manual folder at all", false, {}},
-        {"a folder without pages", true, {}},
-        {"its only page held open", true, {{L"page.htm", true}}},
+        {"a folder without documents", true, {}},
+        {"its only document held open", true, {{L"page.htm", true}}},
         // Listed by upper-cased name: A.HTM is patched, B.HTM, the last entry, fails.
-        {"one page patched, the last one held open", true, {{L"a.htm", false}, {L"b.htm", true}}},
+        {"one document patched, the last one held open", true, {{L"a.htm", false}, {L"b.htm", true}}},
     };
     for (const Case& scenario : cases) {
         SCOPED_TRACE(scenario.name);
         SetUpEligibleMachine();
         if (scenario.folder) {
-            ASSERT_TRUE(WriteFileBytes(PagePath(L"notes.txt"), "not a page"));
+            ASSERT_TRUE(WriteFileBytes(DocumentPath(L"notes.txt"), "not a document"));
         }
         std::vector<UniqueFileHandle> held;
-        for (const Page& page : scenario.pages) {
-            WritePage(page.name);
-            if (page.heldOpen) {
-                held.push_back(HoldOpen(PagePath(page.name)));
+        for (const Document& document : scenario.documents) {
+            WriteDocument(document.name);
+            if (document.heldOpen) {
+                held.push_back(HoldOpen(DocumentPath(document.name)));
                 ASSERT_TRUE(held.back()) << "error " << ::GetLastError();
             }
         }
@@ -183,10 +187,11 @@ TEST_F(NoticeOnScreen, NoneWhenEveryWalkReturnsZero) {
         ASSERT_TRUE(outcome.exitCode) << Narrow(outcome.failure);
         EXPECT_EQ(*outcome.exitCode, 0u);
         EXPECT_TRUE(outcome.messages.empty()) << "a box came: " << Narrow(outcome.messages.front());
-        for (const Page& page : scenario.pages) {
-            const std::optional<std::string> after = ReadFileBytes(PagePath(page.name));
+        for (const Document& document : scenario.documents) {
+            const std::optional<std::string> after = ReadFileBytes(DocumentPath(document.name));
             ASSERT_TRUE(after);
-            EXPECT_EQ(*after == kPage, page.heldOpen) << Narrow(page.name) << " afterwards: " << *after;
+            EXPECT_EQ(*after == kDocument, document.heldOpen)
+                << Narrow(document.name) << " afterwards: " << *after;
         }
     }
 }

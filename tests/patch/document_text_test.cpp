@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "page_texts.h"
+#include "fixed_texts.h"
 
 using namespace std::string_literals;
 
@@ -74,13 +74,14 @@ TEST(DocumentTextTest, CommentCountsEqualTheirUrlLengths) {
 }
 
 TEST(DocumentTextTest, InsertCompatibilityTag) {
-    const std::string page = "<html><head><title>t</title></head><body>x</body></html>";
+    const std::string document = "<html><head><title>t</title></head><body>x</body></html>";
     ExpectEdits(
         InsertCompatibilityTag,
         {
             {"empty text", "", ""},
             {"no head tag", "<html><body>x</body></html>", "<html><body>x</body></html>"},
-            {"lower-case head", page, "<html><head>" + kTag + "<title>t</title></head><body>x</body></html>"},
+            {"lower-case head", document,
+             "<html><head>" + kTag + "<title>t</title></head><body>x</body></html>"},
             {"upper-case head only", "<HTML><HEAD></HEAD></HTML>", "<HTML><HEAD>" + kTag + "</HEAD></HTML>"},
             {"upper early, lower later", "<HEAD></HEAD><head></head>",
              "<HEAD></HEAD><head>" + kTag + "</head>"},

@@ -24,12 +24,12 @@ namespace {
 constexpr std::size_t kNoNode = SIZE_MAX;
 using K = LinkTarget::Kind;
 
-enum class Kind { Folder, Page, Compressed, DirectoryLink, FileLink };
+enum class Kind { Folder, Document, Compressed, DirectoryLink, FileLink };
 constexpr bool IsLink(Kind kind) {
     return kind == Kind::DirectoryLink || kind == Kind::FileLink;
 }
-constexpr bool IsPage(Kind kind) {
-    return kind == Kind::Page || kind == Kind::Compressed;
+constexpr bool IsDocument(Kind kind) {
+    return kind == Kind::Document || kind == Kind::Compressed;
 }
 
 struct Node {
@@ -39,7 +39,7 @@ struct Node {
     std::vector<std::size_t> children;  // in listing order
     std::wstring target;                // a link's, as it stores it
     bool relative = false;
-    int result = 1;  // a page's
+    int result = 1;  // a document's
     bool readOnly = false;
 };
 
@@ -247,8 +247,8 @@ class FakeWindows final : public FolderWalkPlatform {
         return DirectoryId{7, 0, at + 1, false};
     }
     bool LiesInside(HeldHandle handle) override { return Inside(tree_, Take(handle).node); }
-    int PatchDocument(HeldHandle page, bool readOnly) override {
-        const HeldNode held = Take(page, readOnly ? EntryKind::ReadOnlyDocument : EntryKind::Document);
+    int PatchDocument(HeldHandle document, bool readOnly) override {
+        const HeldNode held = Take(document, readOnly ? EntryKind::ReadOnlyDocument : EntryKind::Document);
         if (held.node == kNoNode) return 0;
         if (!Inside(tree_, held.node) && !held.throughFileLink)
             ADD_FAILURE() << "writes outside, to " << held.node;
@@ -309,11 +309,12 @@ class FakeWindows final : public FolderWalkPlatform {
     HeldHandle next_ = 3;
 };
 
-// What a depth-first walk of every path does: the result, and which pages and folders it reaches.
+// What a depth-first walk of every path does: the result, and which documents and folders it reaches.
 struct EveryPath {
     explicit EveryPath(std::size_t count) : reaches(count, kNoNode), listed(count), onPath(count) {}
-    std::vector<std::size_t> lands;    // by node: itself, or where a link leads
-    std::vector<std::size_t> reaches;  // by node: the page that a page or file link within the limit is
+    std::vector<std::size_t> lands;  // by node: itself, or where a link leads
+    std::vector<std::size_t>
+        reaches;  // by node: the document that a document or file link within the limit is
     std::vector<bool> listed;
     std::vector<bool> onPath;
 };
@@ -333,7 +334,7 @@ int WalkEveryPath(const FakeTree& tree, std::size_t folder, std::size_t length, 
             const bool enter = landsOn == Kind::Folder && Inside(tree, lands);
             result = enter ? WalkEveryPath(tree, lands, childLength, walk) : 0;
         } else if (IsDocumentName(entry.name)) {
-            const bool reached = childLength <= kLongestPath && IsPage(landsOn);
+            const bool reached = childLength <= kLongestPath && IsDocument(landsOn);
             if (reached) walk.reaches[child] = lands;
             result = reached ? tree.nodes[lands].result : 0;
         }
@@ -399,9 +400,9 @@ std::size_t AddLink(std::mt19937& random, FakeTree& tree, std::size_t folder, Ki
 }
 
 // The drive with the maker's folders C:\M0 and C:\Data\M1; C:\Out, the other roots, and C:\M0x and
-// C:\Data\M10, whose names begin as theirs do, lie outside. C:\Out and the other roots hold a page and a
-// folder "d" with a page. Then folders inside, some beside the top or in the other maker's folder, which
-// only links lead to; folders outside; pages, compressed or read-only; links to anything, chains and
+// C:\Data\M10, whose names begin as theirs do, lie outside. C:\Out and the other roots hold a document and a
+// folder "d" with a document. Then folders inside, some beside the top or in the other maker's folder, which
+// only links lead to; folders outside; documents, compressed or read-only; links to anything, chains and
 // cycles among them. `small` keeps to a few folders and entries.
 FakeTree MakeTree(std::uint32_t seed, bool small) {
     std::mt19937 random(seed);
@@ -409,8 +410,8 @@ FakeTree MakeTree(std::uint32_t seed, bool small) {
     for (const wchar_t* root : kRoots) tree.nodes.emplace_back().name = root;
     for (std::size_t root = 0; root < std::size(kRoots); ++root) {
         const std::size_t out = root == 0 ? Add(tree, 0, L"Out", Kind::Folder) : root;
-        Add(tree, Add(tree, out, L"d", Kind::Folder), L"x.htm", Kind::Page);
-        Add(tree, out, L"x.htm", Kind::Page);
+        Add(tree, Add(tree, out, L"d", Kind::Folder), L"x.htm", Kind::Document);
+        Add(tree, out, L"x.htm", Kind::Document);
     }
     tree.maker[0] = Add(tree, 0, L"M0", Kind::Folder);
     tree.maker[1] = Add(tree, Add(tree, 0, L"Data", Kind::Folder), L"M1", Kind::Folder);
@@ -441,23 +442,23 @@ FakeTree MakeTree(std::uint32_t seed, bool small) {
         const std::size_t home = f == 1 || random() % 2 == 0 ? outside[random() % 3] : folders.back();
         folders.push_back(AddEntry(random, tree, home, Kind::Folder));
     }
-    std::vector<std::size_t> pages;
+    std::vector<std::size_t> documents;
     for (const std::size_t folder : folders) {
         for (std::size_t files = random() % (small ? 2 : 4); files > 0; --files) {
-            const bool document = random() % 3 != 0;
-            const std::size_t page =
-                AddEntry(random, tree, folder, random() % 6 == 0 ? Kind::Compressed : Kind::Page, document);
-            tree.nodes[page].result = random() % 5 == 0 ? 0 : 1;
-            tree.nodes[page].readOnly = random() % 6 == 0;
-            if (document) pages.push_back(page);
+            const bool htm = random() % 3 != 0;
+            const std::size_t document =
+                AddEntry(random, tree, folder, random() % 6 == 0 ? Kind::Compressed : Kind::Document, htm);
+            tree.nodes[document].result = random() % 5 == 0 ? 0 : 1;
+            tree.nodes[document].readOnly = random() % 6 == 0;
+            if (htm) documents.push_back(document);
         }
     }
     for (std::size_t n = ladder ? 0 : random() % (small ? 3 : 5) + folders.size() - inside; n > 0; --n) {
-        const bool file = !pages.empty() && random() % 4 == 0;
+        const bool file = !documents.empty() && random() % 4 == 0;
         // Now and then anything, or a link before it: a chain.
         const std::size_t to = random() % 4 == 0                     ? random() % tree.nodes.size()
                                : random() % 3 == 0 && !links.empty() ? links[random() % links.size()]
-                               : file                                ? pages[random() % pages.size()]
+                               : file                                ? documents[random() % documents.size()]
                                                                      : folders[random() % folders.size()];
         const std::size_t folder = folders[random() % folders.size()];
         links.push_back(
@@ -472,7 +473,8 @@ std::string Narrow(std::wstring_view text) {
 }
 
 std::string Describe(const FakeTree& tree) {
-    static const char* const kKinds[] = {"folder", "page", "compressed page", "directory link", "file link"};
+    static const char* const kKinds[] = {"folder", "document", "compressed document", "directory link",
+                                         "file link"};
     std::string text = "top of " + std::to_string(tree.path.size()) + " characters, maker's folders " +
                        std::to_string(tree.maker[0]) + " and " + std::to_string(tree.maker[1]);
     if (!tree.identities) text += ", odd nodes without identity";
@@ -481,7 +483,7 @@ std::string Describe(const FakeTree& tree) {
         text += "\n  " + std::to_string(n) + " in " + std::to_string(node.parent) + ": " +
                 kKinds[static_cast<int>(node.kind)] + " [" + Narrow(node.name.substr(0, 12)) + "] of " +
                 std::to_string(node.name.size()) + (node.readOnly ? ", read-only" : "") +
-                (IsPage(node.kind) ? ", yields " + std::to_string(node.result) : "");
+                (IsDocument(node.kind) ? ", yields " + std::to_string(node.result) : "");
         if (IsLink(node.kind)) text += (node.relative ? " to relative " : " to ") + Narrow(node.target);
     }
     return text;
@@ -518,11 +520,11 @@ TEST(FolderWalkTest, AgreesWithAWalkOfEveryPath) {
                 ASSERT_LE(reads, 1 + leadingTo[node]) << "node " << node << " identified again";
 
             ASSERT_EQ(result, WalkEveryPath(tree, tree.topNode, tree.path.size(), every));
-            // Each page once for each entry that reaches it, each folder listed once or not at all.
+            // Each document once for each entry that reaches it, each folder listed once or not at all.
             std::map<std::size_t, int> reached;
-            for (const std::size_t page : every.reaches) reached[page] += page != kNoNode ? 1 : 0;
+            for (const std::size_t document : every.reaches) reached[document] += document != kNoNode ? 1 : 0;
             for (std::size_t n = 0; n < tree.nodes.size(); ++n) {
-                ASSERT_EQ(platform.patches[n], reached[n]) << "page " << n;
+                ASSERT_EQ(platform.patches[n], reached[n]) << "document " << n;
                 ASSERT_EQ(platform.listings[n], every.listed[n] ? 1 : 0) << "folder " << n;
             }
             ++compared;
@@ -533,7 +535,7 @@ TEST(FolderWalkTest, AgreesWithAWalkOfEveryPath) {
     std::cout << compared << " walks compared, at most " << most << " handles held at once\n";
 }
 
-// On Windows, before each of the walk's calls in turn, a folder or page inside is replaced by a link out,
+// On Windows, before each of the walk's calls in turn, a folder or document inside is replaced by a link out,
 // of each form: no open and no write lands outside, every handle is closed, and only a few are held at
 // once.
 TEST(FolderWalkTest, NothingOutsideIsOpenedWhateverIsSwappedInBetween) {
@@ -682,7 +684,7 @@ TEST(FolderWalkTest, LinkTargetsLeadOnlyBelowAMakersFolder) {
     }
 }
 
-// A page is known by its extension alone, as PathFindExtensionW finds it: the last dot, unless a space
+// A document is known by its extension alone, as PathFindExtensionW finds it: the last dot, unless a space
 // or backslash follows it.
 TEST(FolderWalkTest, DocumentsAreKnownByTheirExtensionAlone) {
     const struct {

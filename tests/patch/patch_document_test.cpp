@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "files.h"
+#include "fixed_texts.h"
 #include "machine.h"
-#include "page_texts.h"
 #include "patch.h"
 #include "scratch_folder_test.h"
 #include "unique_handle.h"
@@ -75,10 +75,10 @@ struct GrowthCase {
 };
 
 std::vector<GrowthCase> GrowthCases() {
-    const std::string page =
+    const std::string document =
         "<html>\r\n<head>\r\n<title>Index</title>\r\n</head>\r\n<body>x</body>\r\n</html>\r\n";
     return {
-        {"tag only", page,
+        {"tag only", document,
          "<html>\r\n<head>" + kTag + "\r\n<title>Index</title>\r\n</head>\r\n<body>x</body>\r\n</html>\r\n"},
         {"upper-case head", "<HTML><HEAD><TITLE>T</TITLE></HEAD></HTML>",
          "<HTML><HEAD>" + kTag + "<TITLE>T</TITLE></HEAD></HTML>"},
@@ -240,9 +240,9 @@ TEST_F(PatchDocumentTest, RefusesADocumentHeldOpenElsewhere) {
     }
 }
 
-// A page is written only where every name it has lies inside the maker's folders (here the scratch
-// folder's "maker"): a hard link planted there to a page elsewhere leads to nothing, and a page outside,
-// read-only or not, is left as it is, its bit too.
+// A document is written only where every name it has lies inside the maker's folders (here the scratch
+// folder's "maker"): a hard link planted there to a document elsewhere leads to nothing, and a document
+// outside, read-only or not, is left as it is, its bit too.
 TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
     const std::wstring maker = scratch_ + L"\\maker";
     const std::wstring outside = scratch_ + L"\\outside";
@@ -253,33 +253,33 @@ TEST_F(PatchDocumentTest, LeavesWhatLiesOutsideTheMakersFoldersAsItIs) {
     const std::string patched = kLocal + "<html><head>" + kTag + "</head></html>";
     const struct {
         const char* name;
-        std::wstring page;    // what the walk would hand over
-        std::wstring target;  // the page's file, when the page is a hard link to it
+        std::wstring document;  // what the walk would hand over
+        std::wstring target;    // the document's file, when the document is a hard link to it
         DWORD attributes;
         bool patched;
     } cases[] = {
-        {"a hard link to a read-only page outside", maker + L"\\hard.htm", outside + L"\\system.htm",
+        {"a hard link to a read-only document outside", maker + L"\\hard.htm", outside + L"\\system.htm",
          kReadOnly, false},
-        {"a hard link to a page outside", maker + L"\\hard2.htm", outside + L"\\other.htm", 0, false},
-        {"a page outside", outside + L"\\plain.htm", {}, 0, false},
-        {"a read-only page outside", outside + L"\\readonly.htm", {}, kReadOnly | kHidden, false},
-        // Both names inside: Windows lists them and the page is patched. Wine can't list a file's names
+        {"a hard link to a document outside", maker + L"\\hard2.htm", outside + L"\\other.htm", 0, false},
+        {"a document outside", outside + L"\\plain.htm", {}, 0, false},
+        {"a read-only document outside", outside + L"\\readonly.htm", {}, kReadOnly | kHidden, false},
+        // Both names inside: Windows lists them and the document is patched. Wine can't list a file's names
         // (FileHardLinkInformation is not implemented), so there it can't be told and is left alone.
         {"two names inside", maker + L"\\twin.htm", maker + L"\\twin-original.htm", 0,
          !machine::RunsUnderWine()},
     };
     for (const auto& c : cases) {
-        const std::wstring file = c.target.empty() ? c.page : c.target;
+        const std::wstring file = c.target.empty() ? c.document : c.target;
         ASSERT_TRUE(WriteFileBytes(file, content)) << c.name;
         if (!c.target.empty()) {
-            ASSERT_TRUE(::CreateHardLinkW(c.page.c_str(), file.c_str(), nullptr)) << c.name;
+            ASSERT_TRUE(::CreateHardLinkW(c.document.c_str(), file.c_str(), nullptr)) << c.name;
         }
         if (c.attributes != 0) {
             ASSERT_TRUE(::SetFileAttributesW(file.c_str(), c.attributes)) << c.name;
         }
         const DWORD attributes = ::GetFileAttributesW(file.c_str());
 
-        EXPECT_EQ(PatchDocument(c.page, makerFolders), c.patched ? 1 : 0) << c.name;
+        EXPECT_EQ(PatchDocument(c.document, makerFolders), c.patched ? 1 : 0) << c.name;
         EXPECT_EQ(ReadFileBytes(file).value_or("<unreadable>"), c.patched ? patched : content) << c.name;
         if (!c.patched) {
             EXPECT_EQ(::GetFileAttributesW(file.c_str()), attributes) << c.name;
@@ -357,7 +357,7 @@ class PatchDocumentFullDriveTest : public PatchDocumentTest {
         inside_ = {ReadFolderLocation(scratch_)};
         SYSTEM_INFO system{};
         ::GetSystemInfo(&system);
-        // The RAM disk hands out room in pages.
+        // The RAM disk hands out room in memory pages.
         unit_ = system.dwPageSize;
     }
 

@@ -42,7 +42,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-# Sixteen pages: room for a document and the filler that takes the rest.
+# Sixteen memory pages of 4 KiB: room for a document and the filler that takes the rest.
 if ! mount -t tmpfs -o size=64k,mode=0777 orvet-full-drive "$mountpoint"; then
     echo "skipped: no tmpfs can be mounted here" >&2
     exit 77

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "files.h"
+#include "fixed_texts.h"
 #include "machine.h"
-#include "page_texts.h"
 #include "patch.h"
 #include "scratch_folder_test.h"
 #include "text.h"
@@ -20,15 +20,15 @@
 
 namespace {
 
-// A page that needs the tag, and what it must become; spelled out so that a wrong tag shows.
-const std::string kPage = "<head></head>";
-const std::string kPatchedPage = "<head>" + kTag + "</head>";
+// A document that needs the tag, and what it must become; spelled out so that a wrong tag shows.
+const std::string kDocument = "<head></head>";
+const std::string kPatchedDocument = "<head>" + kTag + "</head>";
 
 enum class Kind {
     Folder,
-    Page,       // a document that must come out patched
-    HeldPage,   // a document held open by another handle while the walk runs: it yields 0, untouched
-    LeftAlone,  // a file with page content that must come out untouched: no document, or not reached
+    Document,      // a document that must come out patched
+    HeldDocument,  // a document held open by another handle while the walk runs: it yields 0, untouched
+    LeftAlone,     // a file with document content that must come out untouched: no document, or not reached
 };
 
 struct Entry {
@@ -54,7 +54,7 @@ void BuildTree(const std::wstring& folder, const std::vector<Entry>& entries) {
         if (entry.kind == Kind::Folder) {
             ASSERT_NO_FATAL_FAILURE(MakeFolder(path));
         } else {
-            ASSERT_TRUE(WriteFileBytes(path, kPage)) << path;
+            ASSERT_TRUE(WriteFileBytes(path, kDocument)) << path;
         }
     }
     // Attributes last, so that a read-only folder has its children already.
@@ -75,7 +75,7 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
     for (const Entry& entry : treeCase.entries) {
         const std::wstring path = folder + L'\\' + entry.path;
         attributesBefore.push_back(::GetFileAttributesW(path.c_str()));
-        if (entry.kind != Kind::HeldPage) continue;
+        if (entry.kind != Kind::HeldDocument) continue;
         held.push_back(HoldOpen(path));
         ASSERT_TRUE(held.back()) << "hold " << path << ": " << ::GetLastError();
     }
@@ -89,11 +89,11 @@ void WalkCase(const std::wstring& folder, const TreeCase& treeCase) {
         const std::wstring path = folder + L'\\' + entry.path;
         if (entry.kind != Kind::Folder) {
             EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"),
-                      entry.kind == Kind::Page ? kPatchedPage : kPage)
+                      entry.kind == Kind::Document ? kPatchedDocument : kDocument)
                 << entry.path;
         }
         const DWORD after = ::GetFileAttributesW(path.c_str());
-        if (entry.kind == Kind::Page) {
+        if (entry.kind == Kind::Document) {
             EXPECT_EQ(WithoutArchiveBit(after), WithoutArchiveBit(attributesBefore[i]))
                 << "attributes of " << entry.path;
         } else {
@@ -118,16 +118,16 @@ class PatchFolderTreeTest : public ScratchFolderTest {
     std::vector<std::wstring> inside_;  // the scratch folder stands for the maker's
 };
 
-// `levels` levels, each with a page and a sibling folder listed after it that holds another.
+// `levels` levels, each with a document and a sibling folder listed after it that holds another.
 std::vector<Entry> GetEveryDepthEntries(int levels) {
     std::vector<Entry> entries;
     std::wstring path;
     for (int level = 1; level <= levels; ++level) {
         path += (path.empty() ? L"" : L"\\") + std::wstring(L"level") + std::to_wstring(level);
         entries.push_back({path, Kind::Folder});
-        entries.push_back({path + L"\\page.htm", Kind::Page});
+        entries.push_back({path + L"\\page.htm", Kind::Document});
         entries.push_back({path + L"\\side", Kind::Folder});
-        entries.push_back({path + L"\\side\\page.html", Kind::Page});
+        entries.push_back({path + L"\\side\\page.html", Kind::Document});
     }
     return entries;
 }
@@ -139,34 +139,41 @@ TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
     constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
     const std::vector<TreeCase> cases = {
         {"only . and ..", {}, 0},
-        {"page, then an empty folder", {{L"a.htm", K::Page}, {L"b", K::Folder}}, 0},
-        {"empty folder, then a page", {{L"a", K::Folder}, {L"b.htm", K::Page}}, 1},
-        {"good pages, then one held open",
-         {{L"a.htm", K::Page}, {L"b.html", K::Page}, {L"c.htm", K::HeldPage}},
+        {"document, then an empty folder", {{L"a.htm", K::Document}, {L"b", K::Folder}}, 0},
+        {"empty folder, then a document", {{L"a", K::Folder}, {L"b.htm", K::Document}}, 1},
+        {"good documents, then one held open",
+         {{L"a.htm", K::Document}, {L"b.html", K::Document}, {L"c.htm", K::HeldDocument}},
          0},
-        {"a page held open, masked by a later good one", {{L"a.htm", K::HeldPage}, {L"b.htm", K::Page}}, 1},
-        {"good page, then a folder whose only page is held open",
-         {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\c.htm", K::HeldPage}},
+        {"a document held open, masked by a later good one",
+         {{L"a.htm", K::HeldDocument}, {L"b.htm", K::Document}},
+         1},
+        {"good document, then a folder whose only document is held open",
+         {{L"a.htm", K::Document}, {L"b", K::Folder}, {L"b\\c.htm", K::HeldDocument}},
          0},
-        {"a page held open, then a folder with a good page",
-         {{L"a.htm", K::HeldPage}, {L"b", K::Folder}, {L"b\\c.htm", K::Page}},
+        {"a document held open, then a folder with a good document",
+         {{L"a.htm", K::HeldDocument}, {L"b", K::Folder}, {L"b\\c.htm", K::Document}},
          1},
-        {"other files after a good page keep its result",
-         {{L"a.htm", K::Page}, {L"b.txt", K::LeftAlone}, {L"c", K::LeftAlone}},
+        {"other files after a good document keep its result",
+         {{L"a.htm", K::Document}, {L"b.txt", K::LeftAlone}, {L"c", K::LeftAlone}},
          1},
-        {"other files after a page held open keep its result",
-         {{L"a.htm", K::HeldPage}, {L"b.txt", K::LeftAlone}},
+        {"other files after a document held open keep its result",
+         {{L"a.htm", K::HeldDocument}, {L"b.txt", K::LeftAlone}},
          0},
         {"no documents at all", {{L"a.txt", K::LeftAlone}, {L"b.htm.bak", K::LeftAlone}}, 0},
-        {"a folder named like a page is walked, not patched",
-         {{L"a.htm", K::HeldPage}, {L"b.htm", K::Folder}, {L"b.htm\\c.htm", K::Page}},
+        {"a folder named like a document is walked, not patched",
+         {{L"a.htm", K::HeldDocument}, {L"b.htm", K::Folder}, {L"b.htm\\c.htm", K::Document}},
          1},
-        {"a folder named like a page, empty and last", {{L"a.htm", K::Page}, {L"b.html", K::Folder}}, 0},
+        {"a folder named like a document, empty and last",
+         {{L"a.htm", K::Document}, {L"b.html", K::Folder}},
+         0},
         {"a dot folder is skipped and sets no result",
          {{L".git", K::Folder}, {L".git\\a.htm", K::LeftAlone}},
          0},
-        {"good page, then a folder that holds only a dot folder",
-         {{L"a.htm", K::Page}, {L"b", K::Folder}, {L"b\\.svn", K::Folder}, {L"b\\.svn\\c.htm", K::LeftAlone}},
+        {"good document, then a folder that holds only a dot folder",
+         {{L"a.htm", K::Document},
+          {L"b", K::Folder},
+          {L"b\\.svn", K::Folder},
+          {L"b\\.svn\\c.htm", K::LeftAlone}},
          0},
         // Only directories are passed over for a leading dot, however the rest of the name reads.
         {"dot folders are not entered however they are named",
@@ -176,23 +183,23 @@ TEST_F(PatchFolderTreeTest, TheLastEntryHandledDecidesTheResult) {
           {L".htm\\b.htm", K::LeftAlone},
           {L"..more", K::Folder},
           {L"..more\\c.htm", K::LeftAlone},
-          {L".page.html", K::Page},
+          {L".page.html", K::Document},
           {L"plain", K::Folder},
           {L"plain\\.inner", K::Folder},
           {L"plain\\.inner\\d.htm", K::LeftAlone},
-          {L"plain\\e.htm", K::Page}},
+          {L"plain\\e.htm", K::Document}},
          1},
         {"hidden, system and read-only entries are handled like any other",
-         {{L"all.htm", K::Page, kHidden | kSystem | kReadOnly},
-          {L"hidden.htm", K::Page, kHidden},
+         {{L"all.htm", K::Document, kHidden | kSystem | kReadOnly},
+          {L"hidden.htm", K::Document, kHidden},
           {L"hs", K::Folder, kHidden | kSystem},
-          {L"hs\\in.htm", K::Page},
-          {L"readonly.htm", K::Page, kReadOnly},
+          {L"hs\\in.htm", K::Document},
+          {L"readonly.htm", K::Document, kReadOnly},
           {L"ro", K::Folder, kReadOnly},
-          {L"ro\\in.htm", K::Page, kReadOnly},
-          {L"system.htm", K::Page, kSystem}},
+          {L"ro\\in.htm", K::Document, kReadOnly},
+          {L"system.htm", K::Document, kSystem}},
          1},
-        // A sibling folder listed after each page, so that each level's result comes from below.
+        // A sibling folder listed after each document, so that each level's result comes from below.
         {"documents are reached at every depth", GetEveryDepthEntries(12), 1},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) WalkCase(GetCaseFolder(i), cases[i]);
@@ -211,24 +218,24 @@ TEST_F(PatchFolderTreeTest, DocumentsAreKnownByTheirExtensionAlone) {
     };
     std::vector<Entry> entries;
     for (const Name& name : names)
-        entries.push_back({name.name, name.document ? Kind::Page : Kind::LeftAlone});
+        entries.push_back({name.name, name.document ? Kind::Document : Kind::LeftAlone});
     // The last document listed, "f g.htm", patches well.
     WalkCase(GetCaseFolder(0), {"extensions", entries, 1});
 }
 
 TEST_F(PatchFolderTreeTest, WhatIsNoFolderYieldsZero) {
-    const std::wstring page = scratch_ + L"\\page.htm";
-    ASSERT_TRUE(WriteFileBytes(page, kPage)) << page;
+    const std::wstring document = scratch_ + L"\\page.htm";
+    ASSERT_TRUE(WriteFileBytes(document, kDocument)) << document;
     const struct {
         const char* name;
         std::wstring folder;
     } cases[] = {
         {"missing folder", scratch_ + L"\\missing"},
         {"missing parent", scratch_ + L"\\missing\\deeper"},
-        {"a page given as the folder", page},
+        {"a document given as the folder", document},
     };
     for (const auto& c : cases) EXPECT_EQ(PatchFolderTree(c.folder, inside_), 0) << c.name;
-    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPage);
+    EXPECT_EQ(ReadFileBytes(document).value_or("<unreadable>"), kDocument);
 }
 
 // Creates folders below `base` so that the deepest one's path is exactly `length` characters long.
@@ -244,9 +251,9 @@ std::wstring MakeFolderOfLength(const std::wstring& base, std::size_t length) {
     return path;
 }
 
-// Windows opens no page path longer than 259 characters for this executable (the "\\?\" form would
+// Windows opens no document path longer than 259 characters for this executable (the "\\?\" form would
 // open it, and the walk refuses it itself); the walk counts a "\\?\" prefix like any other character.
-TEST_F(PatchFolderTreeTest, PatchesAPagePathOf259CharactersAndLeavesOneOf260) {
+TEST_F(PatchFolderTreeTest, PatchesADocumentPathOf259CharactersAndLeavesOneOf260) {
     const std::wstring base = L"\\\\?\\" + scratch_;
     if (base.size() + 2 > 250) GTEST_SKIP() << "temporary folder too deep for the boundary";
     const std::wstring folder = MakeFolderOfLength(base, 250);
@@ -254,12 +261,13 @@ TEST_F(PatchFolderTreeTest, PatchesAPagePathOf259CharactersAndLeavesOneOf260) {
     const std::wstring fits = folder + L"\\abcd.htm";
     const std::wstring tooLong = folder + L"\\abcde.htm";  // listed after it
     ASSERT_EQ(fits.size(), 259u);
-    for (const std::wstring& page : {fits, tooLong}) ASSERT_TRUE(WriteFileBytes(page, kPage)) << "write page";
+    for (const std::wstring& document : {fits, tooLong})
+        ASSERT_TRUE(WriteFileBytes(document, kDocument)) << "write document";
 
     EXPECT_EQ(PatchFolderTree(folder, inside_), 0);
-    EXPECT_EQ(ReadFileBytes(fits).value_or("<unreadable>"), kPatchedPage);
-    EXPECT_EQ(ReadFileBytes(tooLong).value_or("<unreadable>"), kPage);
-    // Without it, the page within the limit is the last entry handled.
+    EXPECT_EQ(ReadFileBytes(fits).value_or("<unreadable>"), kPatchedDocument);
+    EXPECT_EQ(ReadFileBytes(tooLong).value_or("<unreadable>"), kDocument);
+    // Without it, the document within the limit is the last entry handled.
     ASSERT_TRUE(::DeleteFileW(tooLong.c_str()));
     EXPECT_EQ(PatchFolderTree(folder, inside_), 1);
 }
@@ -310,25 +318,25 @@ std::wstring GetShortcutBottom(const std::wstring& trees) {
            std::wstring(225 - (trees + L"\\shortcut\\S\\l\\").size() - 101, L'e');
 }
 
-// Each tree with its pages, which the cases write:
+// Each tree with its documents, which the cases write:
 // - cycle-long, cycle-ab: two links back to their own folder, with long names, which reach the path limit
 //   within a few levels, or with one-letter names: about 100 levels fit in the limit, 2^100 paths;
-// - ladder: 30 folders, each holding two links to the next, the page in the last: 2^30 paths, no cycle;
-// - two-links: two links to one folder outside, which holds the page;
+// - ladder: 30 folders, each holding two links to the next, the document in the last: 2^30 paths, no cycle;
+// - two-links: two links to one folder outside, which holds the document;
 // - space, devices: the cycle of cycle-ab in a folder named "y " (Windows drops the trailing space) or
-//   "prn" with links "lpt1" and "lpt2" (devices to Windows), the page listed last;
+//   "prn" with links "lpt1" and "lpt2" (devices to Windows), the document listed last;
 // - guide: two folders named "aux", after a link that makes the walk read identities;
 // - limit: a link whose path is 253 characters long leads to z, listed after it, whose sub lies beyond
 //   the limit that way;
-// - dots: "y." and "y.." beside it, each with a page, and a link z to "y.": ordinary paths would take
+// - dots: "y." and "y.." beside it, each with a document, and a link z to "y.": ordinary paths would take
 //   "y." for "y" and "y.." for "y.";
-// - lengths: a link "a" and one of 100 letters to one folder outside, which holds p.htm and a page of
+// - lengths: a link "a" and one of 100 letters to one folder outside, which holds p.htm and a document of
 //   150 letters that only the short way reaches within the limit;
-// - context: A\B\L links back to A, whose last entry is its page, and Z links to A\B;
+// - context: A\B\L links back to A, whose last entry is its document, and Z links to A\B;
 // - shortcut: A, of 60 letters, holds X, whose link l leads back to A, and two folders down to D at 225
-//   characters by way of S, X and l; S links to X. D's page lies within the limit only that way;
+//   characters by way of S, X and l; S links to X. D's document lies within the limit only that way;
 // - ladder-lengths: 7 levels, each a folder "a" and a link to it of 2^i+1 letters: 128 lengths of path
-//   to the bottom folder, which holds the pages.
+//   to the bottom folder, which holds the documents.
 LinkTrees DescribeLinkTrees(const std::wstring& trees) {
     LinkTrees t;
     const auto folders = [&t](std::initializer_list<std::wstring> paths) {
@@ -402,11 +410,11 @@ TEST_F(PatchFolderTreeLinkTreeTest, PlansTheLinksForTheUnixSide) {
     ASSERT_TRUE(WriteFileBytes(plan, lines));
 }
 
-TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
+TEST_F(PatchFolderTreeLinkTreeTest, EveryDocumentWithinTheLimitIsPatchedOnceWhateverLinksLeadToIt) {
     std::wstring trees = GetEnvironmentText(L"ORVET_WALK_LINK_TREES");
     if (!machine::RunsUnderWine()) {
         trees = scratch_;
-        // The long page of "lengths" must fit by the short way.
+        // The long document of "lengths" must fit by the short way.
         if (trees.size() > 90) GTEST_SKIP() << "temporary folder too deep for the trees' path lengths";
         const LinkTrees t = DescribeLinkTrees(trees);
         ASSERT_NO_FATAL_FAILURE(MakeLinkTreeFolders(trees, t));
@@ -423,23 +431,23 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
         GTEST_SKIP() << "needs patch_folder_tree_unix_trees.sh (ORVET_WALK_LINK_TREES)";
     }
     // Two Internet-zone comments: a second patch would replace the second one too.
-    const std::string page = "<head></head>" + kZone + kZone;
-    const std::string patchedOnce = kPatchedPage + kLocal + kZone;
-    // The ladder's bottom folder holds a page for each of its 128 lengths of path, named so that each
-    // length puts another page beyond the limit; by the shortest path all lie within it.
+    const std::string document = "<head></head>" + kZone + kZone;
+    const std::string patchedOnce = kPatchedDocument + kLocal + kZone;
+    // The ladder's bottom folder holds a document for each of its 128 lengths of path, named so that each
+    // length puts another document beyond the limit; by the shortest path all lie within it.
     const std::wstring bottom = L"ladder-lengths\\a\\a\\a\\a\\a\\a\\a";
     const std::size_t shortest = trees.size() + 1 + bottom.size();
-    std::vector<std::wstring> ladderPages;
+    std::vector<std::wstring> ladderDocuments;
     for (std::size_t k = 0; k < 128; ++k)
-        ladderPages.push_back(bottom + L'\\' + std::wstring(MAX_PATH - 1 - shortest - 1 - 4 - k, L'p') +
-                              L".htm");
+        ladderDocuments.push_back(bottom + L'\\' + std::wstring(MAX_PATH - 1 - shortest - 1 - 4 - k, L'p') +
+                                  L".htm");
     const struct {
         const wchar_t* folder;  // walked
         int links;              // in the tree below it
-        std::vector<std::wstring> pages;
+        std::vector<std::wstring> documents;
         int expected;
     } cases[] = {
-        // The links are listed after the page, so a cycle is the last entry: 0, as on Windows, where
+        // The links are listed after the document, so a cycle is the last entry: 0, as on Windows, where
         // the path limit refuses the deepest level of the cycle.
         {L"cycle-long", 2, {L"cycle-long\\0.htm"}, 0},
         {L"cycle-ab", 2, {L"cycle-ab\\0.htm"}, 0},
@@ -448,7 +456,7 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
         // The second link yields the first one's result.
         {L"two-links", 2, {L"shared\\page.htm"}, 1},
         // Names that Windows would take for another folder or a device outside a "\\?\" path: "y " for
-        // "y", "prn" and "lpt1" for the printer port. The page is listed last.
+        // "y", "prn" and "lpt1" for the printer port. The document is listed last.
         {L"space", 2, {L"space\\y \\page.htm"}, 1},
         {L"devices", 2, {L"devices\\prn\\page.htm"}, 1},
         // Folders named like the serial console, reached after a link: each has an identity of its own.
@@ -456,20 +464,20 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
         // z is reached first through a link at 253 characters, where z\sub lies beyond the limit, then
         // by its own shorter path, where it does not.
         {L"limit", 1, {L"limit\\z\\sub\\page.htm"}, 1},
-        // A name ending in a dot is that folder, listed by the literal form: z leads to y.'s own page.
+        // A name ending in a dot is that folder, listed by the literal form: z leads to y.'s own document.
         {L"dots", 1, {L"dots\\y.\\p.htm", L"dots\\y..\\q.htm"}, 1},
-        // One folder reached at two lengths, one of which puts its long page beyond the limit.
+        // One folder reached at two lengths, one of which puts its long document beyond the limit.
         {L"lengths",
          2,
          {L"lengths-target\\p.htm", L"lengths-target\\" + std::wstring(150, L'c') + L".htm"},
          1},
-        // Z leads to B, whose link leads on to A: no cycle on that path, so Z yields A's page.
+        // Z leads to B, whose link leads on to A: no cycle on that path, so Z yields A's document.
         {L"context", 2, {L"context\\A\\page.htm"}, 1},
         // A's own path puts D beyond the limit; S, X and l lead to A by a path 57 characters shorter.
         {L"shortcut", 2, {GetShortcutBottom(trees) + L"\\p.htm"}, 0},
         // Every level's link is listed last, so the result comes from the longest path to the bottom,
-        // where its last page, the longest, lies beyond the limit.
-        {L"ladder-lengths", 7, ladderPages, 0},
+        // where its last document, the longest, lies beyond the limit.
+        {L"ladder-lengths", 7, ladderDocuments, 0},
     };
     for (const auto& c : cases) {
         const std::wstring folder = trees + L'\\' + c.folder;
@@ -477,13 +485,13 @@ TEST_F(PatchFolderTreeLinkTreeTest, EveryPageWithinTheLimitIsPatchedOnceWhatever
         // The links must show up as directory links, or this would prove nothing.
         ASSERT_EQ(CountDirectoryLinks(L"\\\\?\\" + folder), c.links);
         // The literal form, so that a folder named "y " is not taken for "y".
-        for (const std::wstring& name : c.pages)
-            ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + trees + L'\\' + name, page));
+        for (const std::wstring& name : c.documents)
+            ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + trees + L'\\' + name, document));
 
         EXPECT_EQ(PatchFolderTree(folder, {ReadFolderLocation(trees)}), c.expected);
-        // Pages whose own path is longer than MAX_PATH too (the shortcut's, the long one of "lengths"):
+        // Documents whose own path is longer than MAX_PATH too (the shortcut's, the long one of "lengths"):
         // opened relative to their folder, they need no location.
-        for (const std::wstring& name : c.pages) {
+        for (const std::wstring& name : c.documents) {
             EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + trees + L'\\' + name).value_or("<unreadable>"), patchedOnce)
                 << std::string(name.begin(), name.end());
         }
@@ -497,11 +505,11 @@ TEST_F(PatchFolderTreeLinkTreeTest, AnEmptyPathWalksNothing) {
     wchar_t current[MAX_PATH + 1]{};
     ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH + 1, current), 0u);
     ASSERT_EQ(std::wstring(current).substr(0, 3), drive + L"\\");
-    const std::wstring page = drive + L"\\a.htm";
-    ASSERT_TRUE(WriteFileBytes(page, kPage)) << page;
+    const std::wstring document = drive + L"\\a.htm";
+    ASSERT_TRUE(WriteFileBytes(document, kDocument)) << document;
 
     EXPECT_EQ(PatchFolderTree(L"", inside_), 0);
-    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"), kPage);
+    EXPECT_EQ(ReadFileBytes(document).value_or("<unreadable>"), kDocument);
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Usage: update_run_faults.sh WINE_RUN PREFIX TEST_PROGRAM
 # Gives the fault test's machine what Wine can't make from inside: links. Wine makes no directory or file
-# links, and moves a link's target rather than the link. The test writes the pages and the records and
+# links, and moves a link's target rather than the link. The test writes the documents and the records and
 # clears them when it ends; the links, which Wine can't remove, go here.
 # - the last manual folder holds sub and a link zlink to it, so that the walk reads identities;
 # - what a standard user may plant in a manual folder, leading out of the maker's folders: a directory
-#   link and a hard link to a read-only page;
+#   link and a hard link to a read-only document;
 # - links that stay inside: Localsite's to a dot folder of BasicManual and to a folder of the maker's;
-# - a folder that a hook of the test tries to swap, at its page's open, for one holding a file link to a
-#   page outside;
+# - a folder that a hook of the test tries to swap, at its document's open, for one holding a file link to a
+#   document outside;
 # - two drives of their own, whose Windows and ProgramData folders the test names in place of the
 #   machine's: on A, Documentation is a link, one manual folder a link out and one a link inside; on B,
 #   the user guide folder and the maker's ProgramData folder are links.

@@ -1,7 +1,7 @@
 // The update run in this process, once for every call it makes of each function below, with that one
-// call failing. Afterwards every page holds its old or its patched bytes (a page that needs both
+// call failing. Afterwards every document holds its old or its patched bytes (a document that needs both
 // changes may keep the tag alone, as a failed second change leaves it), the read-only bit is back
-// unless that page's own patch failed, no file or folder came or went, and the exit code, the stamp and
+// unless that document's own patch failed, no file or folder came or went, and the exit code, the stamp and
 // the notice are what the function's row says. The machine's directory link comes from
 // update_run_faults.sh under Wine, which makes no junctions, and from the test itself on Windows.
 #include <windows.h>
@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "faults.h"
+#include "fixed_texts.h"
 #include "handles.h"
 #include "machine.h"
-#include "page_texts.h"
 #include "patch.h"
 #include "text.h"
 #include "unique_handle.h"
@@ -58,7 +58,7 @@ constexpr NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);  // STATUS
     IMPORT(GetProcAddress, "@8", nullptr, ERROR_PROC_NOT_FOUND, kDone, kDone)                               \
     DIRECT(SHGetKnownFolderPath, "@16", 0, ERROR_FILE_NOT_FOUND, kDone, kDone)                              \
     IMPORT(CreateFileW, "@28", INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kDone, kDone)                     \
-    /* Every entry's open; a page's refused for writing is opened for its attributes. */                    \
+    /* Every entry's open; a document's refused for writing is opened for its attributes. */                \
     HOOK(NtCreateFile, "@44", kAccessDenied, ERROR_ACCESS_DENIED, kDone, kDone)                             \
     IMPORT(DuplicateHandle, "@28", FALSE, ERROR_INVALID_HANDLE, kDone, kDone)                               \
     IMPORT(DeviceIoControl, "@32", FALSE, ERROR_INVALID_FUNCTION, kDone, kDone)                             \
@@ -93,9 +93,9 @@ namespace {
 // Known folders the test names in place of the machine's, when not empty.
 std::wstring redirectedWindows;
 std::wstring redirectedProgramData;
-// A page whose folder the test tries to swap, at the page's open for writing, for `spareFolder`, which
-// holds a file link of the page's name to a page outside: its folder would go aside and `spareFolder`
-// take its name.
+// A document whose folder the test tries to swap, at the document's open for writing, for `spareFolder`,
+// which holds a file link of the document's name to a document outside: its folder would go aside and
+// `spareFolder` take its name.
 std::wstring swapFolder;
 std::wstring spareFolder;
 bool swapped = false;
@@ -147,8 +147,8 @@ HRESULT WINAPI Wrap_SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDL
     return S_OK;
 }
 // Windows opens no read-only file for writing; Wine, run as root, does. Refused here as Windows refuses
-// it, so that a read-only page takes the branch it takes there: its bit cleared, the page opened again
-// through its handle, patched, and the bit put back.
+// it, so that a read-only document takes the branch it takes there: its bit cleared, the document opened
+// again through its handle, patched, and the bit put back.
 NTSTATUS NTAPI OpenAsWindowsOrFail(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
                                    PIO_STATUS_BLOCK io, PLARGE_INTEGER allocation, ULONG attributes,
                                    ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
@@ -192,7 +192,7 @@ decltype(&::WriteFile) Wrap_WriteFile = &WriteOrFail;
 
 namespace {
 
-struct Page {
+struct Document {
     int row;
     const wchar_t* name;
     std::string before;
@@ -203,10 +203,10 @@ struct Page {
 
 // Each folder's last entry patches well, so that one failure anywhere leaves the notice to the others.
 // The machine's links (update_run_faults.sh): UpdatedManual's zlink to its sub; BasicManual's out, link.htm
-// (on Windows: Wine shows a file link as the file it leads to) and hard.htm, which lead to the pages
+// (on Windows: Wine shows a file link as the file it leads to) and hard.htm, which lead to the documents
 // outside below; Localsite's to-extra and to-shared, listed last,
 // which lead to a dot folder of BasicManual and to a folder of the maker's, each reached only that way.
-const Page kPages[] = {
+const Document kDocuments[] = {
     {1, L"sub\\both.html", kZone + "<head>", kLocal + "<head>" + kTag, kZone + "<head>" + kTag},
     {1, L"tag.htm", "<head></head>", "<head>" + kTag + "</head>", {}},
     {2, L"zone.htm", kZone, kLocal, {}},
@@ -217,41 +217,42 @@ const Page kPages[] = {
     {4, L"sub\\deep.htm", "<head>", "<head>" + kTag, {}},
 };
 
-// Pages outside the maker's folders that links in a manual folder lead to, as a standard user may plant
+// Documents outside the maker's folders that links in a manual folder lead to, as a standard user may plant
 // them: the run must leave their bytes and attributes as they are, whatever fails.
-struct OutsidePage {
+struct OutsideDocument {
     const wchar_t* name;  // below C:\outside
     DWORD attributes;
 };
 const std::string kOutsideBytes = kZone + "<html><head></head></html>";
-const OutsidePage kOutsidePages[] = {
+const OutsideDocument kOutsideDocuments[] = {
     {L"linked.htm", FILE_ATTRIBUTE_READONLY},  // BasicManual\link.htm, a file link
     {L"hard.htm", FILE_ATTRIBUTE_READONLY},    // BasicManual\hard.htm, a hard link
     {L"swapped.htm", 0},                       // also reached through BasicManual\out, a directory link
 };
 
-std::wstring GetPagePath(const Page& page) {
-    return machine::GetManualFolder(page.row) + L'\\' + page.name;
+std::wstring GetDocumentPath(const Document& document) {
+    return machine::GetManualFolder(document.row) + L'\\' + document.name;
 }
 
-std::wstring GetOutsidePath(const OutsidePage& page) {
-    return machine::GetManualFolder(1).substr(0, 3) + L"outside\\" + page.name;
+std::wstring GetOutsidePath(const OutsideDocument& document) {
+    return machine::GetManualFolder(1).substr(0, 3) + L"outside\\" + document.name;
 }
 
-void WriteOutsidePages() {
-    for (const OutsidePage& page : kOutsidePages) {
-        const std::wstring path = GetOutsidePath(page);
+void WriteOutsideDocuments() {
+    for (const OutsideDocument& document : kOutsideDocuments) {
+        const std::wstring path = GetOutsidePath(document);
         (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(WriteFileBytes(path, kOutsideBytes)) << Narrow(path);
-        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), page.attributes | FILE_ATTRIBUTE_ARCHIVE));
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), document.attributes | FILE_ATTRIBUTE_ARCHIVE));
     }
 }
 
-void ExpectOutsidePagesUnchanged() {
-    for (const OutsidePage& page : kOutsidePages) {
-        const std::wstring path = GetOutsidePath(page);
+void ExpectOutsideDocumentsUnchanged() {
+    for (const OutsideDocument& document : kOutsideDocuments) {
+        const std::wstring path = GetOutsidePath(document);
         EXPECT_EQ(ReadFileBytes(path).value_or("<unreadable>"), kOutsideBytes) << Narrow(path);
-        EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW(path.c_str())), WithoutArchiveBit(page.attributes))
+        EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW(path.c_str())),
+                  WithoutArchiveBit(document.attributes))
             << Narrow(path);
     }
 }
@@ -279,14 +280,14 @@ void RunWithFault(const std::string& function, int failAt, DWORD error, bool sho
                   const Outcome& expected) {
     (void)::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, machine::kStampRecord, machine::kNativeView, 0);
     std::vector<DWORD> attributes;
-    for (const Page& page : kPages) {
-        const std::wstring path = GetPagePath(page);
+    for (const Document& document : kDocuments) {
+        const std::wstring path = GetDocumentPath(document);
         (void)::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ASSERT_TRUE(WriteFileBytes(path, page.before));
-        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), page.attributes));
+        ASSERT_TRUE(WriteFileBytes(path, document.before));
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), document.attributes));
         attributes.push_back(::GetFileAttributesW(path.c_str()));
     }
-    ASSERT_NO_FATAL_FAILURE(WriteOutsidePages());
+    ASSERT_NO_FATAL_FAILURE(WriteOutsideDocuments());
     const std::set<std::wstring> paths = ListMachine();
     faults::Arm(function.c_str(), failAt, error, shortened);
     const int exitCode = RunUpdate();
@@ -299,24 +300,25 @@ void RunWithFault(const std::string& function, int failAt, DWORD error, bool sho
     EXPECT_EQ(machine::ReadValue(machine::kStampRecord, machine::kNativeView, L"version", type, stamp) == 0,
               expected.stamp)
         << "stamp";
-    for (std::size_t i = 0; i < std::size(kPages); ++i) {
-        const Page& page = kPages[i];
-        const std::string bytes = ReadFileBytes(GetPagePath(page)).value_or("<unreadable>");
-        EXPECT_TRUE(bytes == page.before || bytes == page.after ||
-                    (!page.tagOnly.empty() && bytes == page.tagOnly))
-            << page.row << bytes;
+    for (std::size_t i = 0; i < std::size(kDocuments); ++i) {
+        const Document& document = kDocuments[i];
+        const std::string bytes = ReadFileBytes(GetDocumentPath(document)).value_or("<unreadable>");
+        EXPECT_TRUE(bytes == document.before || bytes == document.after ||
+                    (!document.tagOnly.empty() && bytes == document.tagOnly))
+            << document.row << bytes;
         if (function.empty()) {
-            EXPECT_EQ(bytes, page.after) << "no call failed";
+            EXPECT_EQ(bytes, document.after) << "no call failed";
         }
-        const DWORD now = ::GetFileAttributesW(GetPagePath(page).c_str());
+        const DWORD now = ::GetFileAttributesW(GetDocumentPath(document).c_str());
         const DWORD cleared = attributes[i] & ~now & FILE_ATTRIBUTE_READONLY;
-        EXPECT_EQ(WithoutArchiveBit(now | cleared), WithoutArchiveBit(attributes[i])) << page.row << bytes;
-        // Only the failed write-back leaves the bit cleared on a page whose patch went through.
-        EXPECT_TRUE(!cleared || bytes != page.after || function == "SetFileInformationByHandle")
+        EXPECT_EQ(WithoutArchiveBit(now | cleared), WithoutArchiveBit(attributes[i]))
+            << document.row << bytes;
+        // Only the failed write-back leaves the bit cleared on a document whose patch went through.
+        EXPECT_TRUE(!cleared || bytes != document.after || function == "SetFileInformationByHandle")
             << "read-only bit";
     }
     EXPECT_EQ(ListMachine(), paths) << "files or folders came or went";
-    ExpectOutsidePagesUnchanged();
+    ExpectOutsideDocumentsUnchanged();
 }
 
 // The machine's links: the script makes them under Wine, which makes none; on Windows they are made here.
@@ -330,7 +332,8 @@ void MakeMachineLinks() {
     const std::wstring shared = local.substr(0, local.rfind(L"\\Orvet Care")) + L"\\Shared";
     for (const std::wstring& folder : {updated + L"\\sub", basic + L"\\.extra", local, shared, outside})
         ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS) << Narrow(folder);
-    for (const OutsidePage& page : kOutsidePages) ASSERT_TRUE(WriteFileBytes(GetOutsidePath(page), ""));
+    for (const OutsideDocument& document : kOutsideDocuments)
+        ASSERT_TRUE(WriteFileBytes(GetOutsidePath(document), ""));
     ASSERT_TRUE(MakeJunction(updated + L"\\zlink", updated + L"\\sub")) << ::GetLastError();
     ASSERT_TRUE(MakeJunction(basic + L"\\out", outside)) << ::GetLastError();
     ASSERT_TRUE(MakeJunction(local + L"\\to-extra", basic + L"\\.extra")) << ::GetLastError();
@@ -348,8 +351,8 @@ void MakeMachineLinks() {
 void ClearMachineLinks() {
     if (machine::RunsUnderWine()) return;
     const std::wstring local = machine::GetManualFolder(3);
-    for (const OutsidePage& page : kOutsidePages)
-        (void)::SetFileAttributesW(GetOutsidePath(page).c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (const OutsideDocument& document : kOutsideDocuments)
+        (void)::SetFileAttributesW(GetOutsidePath(document).c_str(), FILE_ATTRIBUTE_NORMAL);
     (void)DeleteTree(local.substr(0, 3) + L"outside");
     (void)DeleteTree(local.substr(0, local.rfind(L"\\Orvet Care")) + L"\\Shared");
 }
@@ -360,7 +363,7 @@ void MakeEligible() {
     (void)::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, machine::kUpdaterKey, machine::kNativeView, 0);
 }
 
-TEST(UpdateRunFaultTest, NoFailingCallLosesAPageOrChangesWhatTheRunReports) {
+TEST(UpdateRunFaultTest, NoFailingCallLosesADocumentOrChangesWhatTheRunReports) {
     if (!machine::ReportsWorkstation())
         GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
     ASSERT_NO_FATAL_FAILURE(MakeMachineLinks());
@@ -450,16 +453,17 @@ TEST(UpdateRunFaultTest, WritesOnlyWhereTheMakersFoldersAre) {
     }
 }
 
-// A standard user who swaps a page's folder, after the walk listed it and just before the page is opened,
-// for one whose page of that name is a link to a page outside: the folder is held open, without leave to
-// delete, and can't be renamed, so the page is opened relative to the folder the walk listed.
-TEST(UpdateRunFaultTest, AFolderCannotBeSwappedWhileItsPagesAreOpened) {
+// A standard user who swaps a document's folder, after the walk listed it and just before the document is
+// opened, for one whose document of that name is a link to a document outside: the folder is held open,
+// without leave to delete, and can't be renamed, so the document is opened relative to the folder the walk
+// listed.
+TEST(UpdateRunFaultTest, AFolderCannotBeSwappedWhileItsDocumentsAreOpened) {
     const std::wstring care = machine::GetManualFolder(2).substr(0, machine::GetManualFolder(2).rfind(L'\\'));
     const std::wstring folder = care + L"\\swap";
-    const OutsidePage& target = kOutsidePages[2];
+    const OutsideDocument& target = kOutsideDocuments[2];
     if (::GetFileAttributesW((care + L"\\.spare").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "needs update_run_faults.sh's spare link (Wine moves a link's target, not the link)";
-    ASSERT_NO_FATAL_FAILURE(WriteOutsidePages());
+    ASSERT_NO_FATAL_FAILURE(WriteOutsideDocuments());
     ASSERT_TRUE(WriteFileBytes(folder + L"\\page.htm", "<head>"));
     swapFolder = folder;
     spareFolder = care + L"\\.spare";
@@ -499,10 +503,10 @@ TEST(UpdateRunFaultTest, JunctionsAStandardUserPlantsLeadNowhere) {
         GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";
     const std::wstring basic = machine::GetManualFolder(2);
     const std::wstring outside = basic.substr(0, 3) + L"outside-planted";
-    const std::wstring page = basic + L"\\page.htm";
+    const std::wstring document = basic + L"\\page.htm";
     const std::wstring installerMade = basic + L"\\empty";
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, installerMade.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(WriteFileBytes(page, kOutsideBytes));
+    ASSERT_TRUE(WriteFileBytes(document, kOutsideBytes));
     ASSERT_TRUE(WriteFileBytes(outside + L"\\target.htm", kOutsideBytes));
     ASSERT_TRUE(::SetFileAttributesW((outside + L"\\target.htm").c_str(), FILE_ATTRIBUTE_READONLY));
     const UniqueKernelHandle user = MakeStandardUserToken();
@@ -526,7 +530,7 @@ TEST(UpdateRunFaultTest, JunctionsAStandardUserPlantsLeadNowhere) {
     ASSERT_NO_FATAL_FAILURE(MakeEligible());
 
     EXPECT_EQ(RunUpdate(), 0);
-    EXPECT_EQ(ReadFileBytes(page).value_or("<unreadable>"),
+    EXPECT_EQ(ReadFileBytes(document).value_or("<unreadable>"),
               kLocal + "<html><head>" + kTag + "</head></html>");
     EXPECT_EQ(ReadFileBytes(outside + L"\\target.htm").value_or("<unreadable>"), kOutsideBytes);
     EXPECT_EQ(WithoutArchiveBit(::GetFileAttributesW((outside + L"\\target.htm").c_str())),
@@ -560,7 +564,7 @@ TEST(UpdateRunFaultTest, AFolderSwappedForAJunctionAfterItsListingLeadsNowhere) 
     EXPECT_TRUE(made) << "the folder was not swapped";
 }
 
-// On Windows, links whose targets lead to a named pipe: a page that is a file link to it, and one whose
+// On Windows, links whose targets lead to a named pipe: a document that is a file link to it, and one whose
 // file link leads inside, but through a junction to "\RPC Control", where an object-manager link leads on
 // to the pipe. Every target is read before anything follows it, so the pipe's server sees nobody.
 TEST(UpdateRunFaultTest, LinksToADeviceAreNeverOpened) {
@@ -611,9 +615,9 @@ DWORD WINAPI RunUpdateOnThread(void*) {
     return static_cast<DWORD>(RunUpdate());
 }
 
-// On Windows: a page that a user holds an oplock on is given up after a moment, and the run goes on; a
-// page compressed by the platform (a reparse point that is no link) is read as its contents and patched.
-TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedPagesArePatched) {
+// On Windows: a document that a user holds an oplock on is given up after a moment, and the run goes on; a
+// document compressed by the platform (a reparse point that is no link) is read as its contents and patched.
+TEST(UpdateRunFaultTest, OplocksHoldNoRunAndCompressedDocumentsArePatched) {
     if (machine::RunsUnderWine()) GTEST_SKIP() << "Wine has no oplocks and no compressed files";
     if (!machine::ReportsWorkstation())
         GTEST_SKIP() << "Windows Server: the gate refuses the machine, as the end-to-end tests check";

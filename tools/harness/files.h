@@ -28,7 +28,7 @@
 // followed. True when it is gone.
 [[nodiscard]] bool DeleteTree(const std::wstring& path);
 
-// Opens `path` for reading with no sharing, as another program that holds a page open does: nobody else
+// Opens `path` for reading with no sharing, as another program that holds a document open does: nobody else
 // reads or writes it until the handle goes. An empty handle when it can't be opened.
 [[nodiscard]] UniqueFileHandle HoldOpen(const std::wstring& path);
 
