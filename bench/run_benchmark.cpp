@@ -210,18 +210,14 @@ int RunBenchmark(const std::wstring& exe, const std::wstring& floor, bool floorI
                 total, KiB(largestDocument));
     std::printf("median per document: floor %.1f us, update run %.1f us; median ratio %.2f\n",
                 Median(floorTimes) * 1000.0 / total, Median(exeTimes) * 1000.0 / total, Median(ratios));
-    std::printf(
-        "peak working set: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest "
-        "document\n",
-        KiB(floorPeak.peakWorkingSet), KiB(exePeak.peakWorkingSet),
-        KiB(exePeak.peakWorkingSet) - KiB(floorPeak.peakWorkingSet),
-        (double(exePeak.peakWorkingSet) - double(floorPeak.peakWorkingSet)) / double(largestDocument));
-    std::printf(
-        "peak pagefile usage: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest "
-        "document\n",
-        KiB(floorPeak.peakPagefile), KiB(exePeak.peakPagefile),
-        KiB(exePeak.peakPagefile) - KiB(floorPeak.peakPagefile),
-        (double(exePeak.peakPagefile) - double(floorPeak.peakPagefile)) / double(largestDocument));
+    const auto printPeak = [largestDocument](const char* what, SIZE_T floorBytes, SIZE_T exeBytes) {
+        std::printf(
+            "peak %s: floor %.0f KiB, update run %.0f KiB, difference %.0f KiB = %.2f x largest document\n",
+            what, KiB(floorBytes), KiB(exeBytes), KiB(exeBytes) - KiB(floorBytes),
+            (double(exeBytes) - double(floorBytes)) / double(largestDocument));
+    };
+    printPeak("working set", floorPeak.peakWorkingSet, exePeak.peakWorkingSet);
+    printPeak("pagefile usage", floorPeak.peakPagefile, exePeak.peakPagefile);
     return machine::ClearMachine() ? 0 : 1;
 }
 
