@@ -57,6 +57,17 @@ NTSTATUS OpenRelative(HANDLE root, std::wstring_view name, ACCESS_MASK access, U
     return result;
 }
 
+// The 64-bit index the file system gives the file that `handle` holds.
+bool ReadFileIndex(HANDLE handle, std::uint64_t& index) {
+    FILE_INTERNAL_INFORMATION internal{};
+    IO_STATUS_BLOCK status{};
+    if (!NT_SUCCESS(
+            ::NtQueryInformationFile(handle, &status, &internal, sizeof internal, FileInternalInformation)))
+        return false;
+    index = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+    return true;
+}
+
 // What the held handle turned out to be. Opened following its reparse point, it holds what that shows.
 bool ReadKind(HANDLE handle, bool asFolder, bool attributesOnly, bool followed, EntryKind& kind) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -124,16 +135,10 @@ UniqueFileHandle ReopenHeldEntry(HANDLE stub, bool asFolder, EntryKind& kind) {
     UniqueFileHandle opened = OpenEntry(stub, {}, asFolder, 0, kind);
     // Should the stub's owner have made it a link meanwhile, the open followed that: it must hold the
     // stub's own file.
-    FILE_INTERNAL_INFORMATION before{};
-    FILE_INTERNAL_INFORMATION after{};
-    IO_STATUS_BLOCK status{};
-    if (opened && (!NT_SUCCESS(::NtQueryInformationFile(stub, &status, &before, sizeof before,
-                                                        FileInternalInformation)) ||
-                   !NT_SUCCESS(::NtQueryInformationFile(opened.get(), &status, &after, sizeof after,
-                                                        FileInternalInformation)) ||
-                   before.IndexNumber.QuadPart != after.IndexNumber.QuadPart)) {
+    std::uint64_t before = 0;
+    std::uint64_t after = 0;
+    if (opened && (!ReadFileIndex(stub, before) || !ReadFileIndex(opened.get(), after) || before != after))
         opened.reset();
-    }
     return opened;
 }
 
@@ -175,15 +180,8 @@ std::optional<DirectoryId> ReadHeldDirectoryId(HANDLE folder, std::optional<std:
     if (volume) {
         // The volume's serial number, which Wine asks another process for, once a walk instead of once
         // a folder.
-        FILE_INTERNAL_INFORMATION internal{};
-        IO_STATUS_BLOCK status{};
-        if (!NT_SUCCESS(::NtQueryInformationFile(folder, &status, &internal, sizeof internal,
-                                                 FileInternalInformation)) ||
-            internal.IndexNumber.QuadPart == 0) {
-            return std::nullopt;
-        }
+        if (!ReadFileIndex(folder, id.low) || id.low == 0) return std::nullopt;
         id.volume = *volume;
-        id.low = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
         id.isFileIndex = true;
         return id;
     }

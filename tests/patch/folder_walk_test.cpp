@@ -313,8 +313,8 @@ class FakeWindows final : public FolderWalkPlatform {
 struct EveryPath {
     explicit EveryPath(std::size_t count) : reaches(count, kNoNode), listed(count), onPath(count) {}
     std::vector<std::size_t> lands;  // by node: itself, or where a link leads
-    std::vector<std::size_t>
-        reaches;  // by node: the document that a document or file link within the limit is
+    // By node: for a document or a file link within the limit, the document it stands for.
+    std::vector<std::size_t> reaches;
     std::vector<bool> listed;
     std::vector<bool> onPath;
 };
